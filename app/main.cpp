@@ -1,0 +1,57 @@
+#include "app/main.h"
+
+#include "app/Desktop.h"
+#include "app/Product.h"
+#include "mainwindow/MainDialog.h"
+
+#include <QApplication>
+#include <QSharedMemory>
+#include <QTranslator>
+
+namespace {
+
+bool otherWindowVisible(const QWidget *mainWindow)
+{
+    const auto windows = QApplication::topLevelWidgets();
+    for (const QWidget *window : windows) {
+        if (window != mainWindow && window->isVisible())
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+int controllerMain(int argc, char **argv, const Product &product)
+{
+    Product::select(product);
+    QApplication app(argc, argv);
+    // The calibration window closes a moment before the main window comes
+    // back, so the program ends only when the user closes the main window.
+    app.setQuitOnLastWindowClosed(false);
+
+    QSharedMemory guard(QString::fromLatin1(product.instanceKey));
+    if (guard.attach(QSharedMemory::ReadOnly))
+        guard.detach();
+    if (!guard.create(1, QSharedMemory::ReadWrite))
+        return 0;
+
+    QTranslator translator;
+    // Non-null empty delimiters and suffix: look up exactly "Controller.qm" in the working directory.
+    (void)translator.load(QStringLiteral("Controller.qm"), QString(), QLatin1String(""), QLatin1String(""));
+    app.installTranslator(&translator);
+
+    MainDialog *window = new MainDialog();
+    window->move(centredPosition(desktopSize(), window->size()));
+    // Closing the main window hides it; the calibration hides it too, but
+    // then its own window is on screen.
+    QObject::connect(window, &QDialog::finished, &app, [window] {
+        if (!otherWindowVisible(window))
+            QCoreApplication::quit();
+    });
+    window->show();
+    (void)app.exec();
+
+    delete window;
+    return 0;
+}

@@ -1,0 +1,14 @@
+#include "calibration/CalibrateArea.h"
+
+CalibrateArea::CalibrateArea(QDialog *mainDialog)
+    : QDialog(nullptr), mainDialog(mainDialog)
+{
+}
+
+void CalibrateArea::calStart()
+{
+}
+
+void CalibrateArea::calStop()
+{
+}

@@ -1,0 +1,8 @@
+#include "calibration/Message.h"
+
+int Message::ret = 0;
+
+Message::Message()
+    : QDialog(nullptr)
+{
+}

@@ -1,0 +1,49 @@
+#ifndef KERDRIVERFUNC_H
+#define KERDRIVERFUNC_H
+
+class Param;
+struct CommandSet;
+
+// The channel to the touch driver's control file. Every operation returns 1
+// on success, -1 when the file cannot be opened or the transfer fails, and -2
+// for an invalid argument (or an operation the active command set lacks).
+
+// Descriptor of the open driver file; 0 means the channel is closed.
+extern int fd;
+// The one scratch buffer for requests and answers; the first program uses 128 bytes of it.
+extern unsigned char szTemp[129];
+
+int Init();
+
+int SetOutPut(Param *param);
+int SetThreshold(Param *param);
+int CalibrateStart();
+int CalibrateEnd(Param *param);
+int GetFPS(Param *param);
+int GetCalibStatus(Param *param);
+int GetBasicStatus(Param *param);
+int SetIntensity(Param *param);
+int GetGraph(int *samples);
+int SetCalibrateMode(unsigned char mode);
+int GetMatrix(Param *param, unsigned char code);
+int GetTouchPoint(Param *param);
+
+// Pure decoders of the driver's answers, usable without a driver.
+namespace KerDecode {
+enum { BasicStatusLength = 32, GraphLength = 128, TouchBlockLength = 128, MaxTouchPoints = 31 };
+
+void basicStatus(const unsigned char *answer, const CommandSet &commands, Param *param);
+void scanRate(const unsigned char *answer, const CommandSet &commands, Param *param);
+void calibStatus(const unsigned char *answer, Param *param);
+// Touch area edge from the driver's scale to pixels: a 32-bit signed product, truncated division.
+int areaEdge(int screenSize, const unsigned char *pair, int divisor);
+// Number of touch points a reader may take from a touch block (at most 31).
+int touchCount(const unsigned char *block);
+// Coordinates of touch point i of a touch block, 0 to 4095.
+int touchX(const unsigned char *block, int i);
+int touchY(const unsigned char *block, int i);
+// Encodes the low 16 bits of value high byte first.
+void putPair(unsigned char *out, int value);
+} // namespace KerDecode
+
+#endif // KERDRIVERFUNC_H

@@ -1,0 +1,103 @@
+#include "mainwindow/DriverLog.h"
+
+#include "driverlink/KerDriverFunc.h"
+#include "driverlink/Param.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+void appendField(std::string &line, int value)
+{
+    char field[16];
+    const int length = std::snprintf(field, sizeof field, "%4d", value);
+    line.append(field, static_cast<size_t>(length));
+}
+
+// Writes a whole line at once, so each line reaches the file as soon as it is complete.
+void writeLine(int file, const std::string &line)
+{
+    if (file < 0)
+        return;
+    const char *data = line.data();
+    size_t left = line.size();
+    while (left > 0) {
+        const ssize_t written = ::write(file, data, left);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        data += written;
+        left -= static_cast<size_t>(written);
+    }
+}
+
+} // namespace
+
+namespace DriverLog {
+
+int cellValue(unsigned char cell)
+{
+    return (cell ^ Mask) - Mask;
+}
+
+void appendCells(std::string &line, unsigned char *matrix, int layoutX, int layoutY, bool clear)
+{
+    for (int x = 0; x < layoutX; ++x) {
+        for (int y = 0; y < layoutY; ++y) {
+            const long index = static_cast<long>(x) * layoutY + y;
+            if (index >= Param::MatrixSize)
+                return;
+            appendField(line, cellValue(matrix[index]));
+            if (clear)
+                matrix[index] = 0;
+        }
+    }
+}
+
+int openForRewrite(const char *fileName)
+{
+    const int file = ::open(fileName, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (file < 0)
+        return -1;
+    struct stat info;
+    if (::fstat(file, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1
+        || ::ftruncate(file, 0) != 0) {
+        ::close(file);
+        return -1;
+    }
+    return file;
+}
+
+void record(Param *param, const char *fileName)
+{
+    const int file = openForRewrite(fileName);
+    std::string line;
+
+    GetMatrix(param, 67);
+    appendField(line, param->layoutX);
+    appendField(line, param->layoutY);
+    line += '\n';
+    writeLine(file, line);
+
+    line.clear();
+    appendCells(line, param->matrix, param->layoutX, param->layoutY, false);
+    line += '\n';
+    writeLine(file, line);
+
+    GetMatrix(param, 66);
+    line.clear();
+    appendCells(line, param->matrix, param->layoutX, param->layoutY, true);
+    line += '\n';
+    writeLine(file, line);
+
+    if (file >= 0)
+        ::close(file);
+}
+
+} // namespace DriverLog

@@ -1,0 +1,167 @@
+#include "mainwindow/MainDialog.h"
+
+#include "app/Product.h"
+#include "calibration/CalibrateArea.h"
+#include "driverlink/KerDriverFunc.h"
+#include "driverlink/Param.h"
+#include "mainwindow/DriverLog.h"
+#include "signalviews/Graph.h"
+
+#include <QCheckBox>
+#include <QIcon>
+#include <QLabel>
+#include <QPixmap>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
+
+MainDialog::MainDialog()
+    : QDialog(nullptr)
+{
+    ui.setupUi(this);
+    if (Product::active().iconFromLogoFile) {
+        QIcon icon;
+        icon.addFile(QStringLiteral("logo.jpg"));
+        setWindowIcon(icon);
+    }
+    param = Param::getInst();
+    readParamFromDriver();
+    initSettingInformation();
+
+    timer = new QTimer(this);
+    timer->start(1000);
+    detectDriverStatus();
+
+    calibrateArea = new CalibrateArea(this);
+
+    connect(ui.tabWidget, SIGNAL(currentChanged(int)), this, SLOT(switchSet()));
+    connect(timer, SIGNAL(timeout()), this, SLOT(detectDriverStatus()));
+    connect(timer, SIGNAL(timeout()), this, SLOT(reSetFPS()));
+    connect(ui.checkBoxEnableUSB, SIGNAL(clicked()), this, SLOT(checkBoxUSBClicked()));
+    connect(ui.pushButtonCalib, SIGNAL(clicked()), calibrateArea, SLOT(calStart()));
+    connect(ui.pushButtonGraph, SIGNAL(clicked()), this, SLOT(newGraph()));
+
+    setFixedSize(width(), height());
+}
+
+MainDialog::~MainDialog()
+{
+    delete timer;
+    delete calibrateArea;
+}
+
+void MainDialog::readParamFromDriver()
+{
+    if (GetBasicStatus(param) < 0)
+        param->driverFound = false;
+}
+
+void MainDialog::setUSBStatus(bool active)
+{
+    ui.labelGraph->setPixmap(QPixmap(active ? QStringLiteral(":/USB/USB_ACTIVE")
+                                            : QStringLiteral(":/USB/USB_INACTIVE")));
+}
+
+void MainDialog::enableUSB(bool enabled)
+{
+    ui.checkBoxEnableUSB->setChecked(enabled);
+}
+
+void MainDialog::initSettingInformation()
+{
+    setUSBStatus(param->driverFound);
+    ui.labelFPS->setText(fpsText());
+    enableUSB(param->outputEnabled);
+}
+
+void MainDialog::initAboutInformation()
+{
+    if (param->driverFound) {
+        ui.labelTouchPoints->setText(QString::number(param->touchPoints));
+        ui.labelFirmwareVersion->setText(QString::number(param->firmwareVersion) + QLatin1String(".0"));
+        ui.labelDriverVersion->setText(QString::number(param->driverVersionMajor) + QLatin1Char('.')
+                                       + QString::number(param->driverVersionMinor));
+        ui.labelLayout->setText(QString::number(param->layoutX) + QLatin1Char('/')
+                                + QString::number(param->layoutY));
+    } else {
+        const QString absent = QStringLiteral("n/a");
+        ui.labelTouchPoints->setText(absent);
+        ui.labelFirmwareVersion->setText(absent);
+        ui.labelDriverVersion->setText(absent);
+        ui.labelLayout->setText(absent);
+    }
+}
+
+void MainDialog::clearParam()
+{
+    param->touchPoints = 0;
+    param->firmwareVersion = 0;
+    param->driverVersionMajor = 0;
+    param->driverVersionMinor = 0;
+    param->layoutX = 0;
+    param->layoutY = 0;
+    param->fps = 0;
+}
+
+void MainDialog::record_driver_log()
+{
+    DriverLog::record(param, "VeDorurerezo.log");
+}
+
+void MainDialog::switchSet()
+{
+    const int index = ui.tabWidget->currentIndex();
+    if (index == 0)
+        initSettingInformation();
+    else if (index == 1)
+        initAboutInformation();
+}
+
+void MainDialog::detectDriverStatus()
+{
+    const int result = GetFPS(param);
+    if (param->driverFound) {
+        if (result < 0) {
+            param->driverFound = false;
+            clearParam();
+            initSettingInformation();
+            initAboutInformation();
+        }
+    } else if (result >= 0) {
+        param->driverFound = true;
+        readParamFromDriver();
+        initSettingInformation();
+        initAboutInformation();
+        if (Product::active().writesDriverLog)
+            record_driver_log();
+    }
+}
+
+void MainDialog::checkBoxUSBClicked()
+{
+    param->outputEnabled = ui.checkBoxEnableUSB->isChecked();
+    SetOutPut(param);
+}
+
+void MainDialog::reSetFPS()
+{
+    if (ui.tabWidget->currentIndex() != 0)
+        return;
+    ui.labelFPS->setText(fpsText());
+}
+
+void MainDialog::newGraph()
+{
+    Graph *graph = new Graph();
+    graph->exec();
+    delete graph;
+}
+
+QString MainDialog::fpsText() const
+{
+    if (!param->driverFound)
+        return QStringLiteral("N/A");
+    if (Product::active().commands.reportsFpsPending && param->fpsPending)
+        return QStringLiteral("wait..");
+    return QString::number(param->fps) + QLatin1String(" FPS");
+}

@@ -1,0 +1,46 @@
+#ifndef MAINDIALOG_H
+#define MAINDIALOG_H
+
+#include "mainwindow/Ui_MainDialog.h"
+
+#include <QDialog>
+
+class CalibrateArea;
+class Param;
+class QTimer;
+
+// The main window: watches the driver once a second and shows its state,
+// switches touch output, and opens the calibration and signal windows.
+class MainDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    MainDialog();
+    ~MainDialog() override;
+
+    void readParamFromDriver();
+    void setUSBStatus(bool active);
+    void enableUSB(bool enabled);
+    void initSettingInformation();
+    void initAboutInformation();
+    void clearParam();
+    void record_driver_log();
+
+public slots:
+    void switchSet();
+    void detectDriverStatus();
+    void checkBoxUSBClicked();
+    void reSetFPS();
+    void newGraph();
+
+private:
+    QString fpsText() const;
+
+    Ui_MainDialog ui;
+    CalibrateArea *calibrateArea = nullptr;
+    Param *param = nullptr;
+    QTimer *timer = nullptr;
+};
+
+#endif // MAINDIALOG_H

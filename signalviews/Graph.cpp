@@ -1,0 +1,6 @@
+#include "signalviews/Graph.h"
+
+Graph::Graph()
+    : QDialog(nullptr)
+{
+}

@@ -1,0 +1,1 @@
+#include "signalviews/SensorMap.h"

@@ -1,0 +1,3 @@
+#ifndef SENSORMAP_H
+#define SENSORMAP_H
+#endif // SENSORMAP_H

@@ -1,0 +1,1 @@
+#include "signalviews/WaveGraph.h"

@@ -1,0 +1,3 @@
+#ifndef WAVEGRAPH_H
+#define WAVEGRAPH_H
+#endif // WAVEGRAPH_H
