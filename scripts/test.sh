@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Installs what is missing, then builds and runs every test: Qt 6, Qt 5.15,
+# and Qt 6 under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Usage: scripts/test.sh [suite...]   (suites: qt6 qt5 sanitize; default all)
+set -uo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+jobs=$(nproc 2>/dev/null || echo 2)
+
+"$root/scripts/install-deps.sh" || { echo "installing the dependencies failed" >&2; exit 1; }
+
+launcher=()
+if command -v ccache >/dev/null 2>&1; then
+    launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+
+failed=()
+run_suite() {
+    local name=$1
+    shift
+    local dir="$root/build-test-$name"
+    echo "=== $name: configure and build in $dir"
+    if ! cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" "$@" >"$dir.configure.log" 2>&1; then
+        cat "$dir.configure.log"
+        failed+=("$name (configure)")
+        return
+    fi
+    if ! cmake --build "$dir" -j"$jobs"; then
+        failed+=("$name (build)")
+        return
+    fi
+    echo "=== $name: tests"
+    if ! (cd "$dir" && ctest --output-on-failure -j"$jobs" --timeout 600); then
+        failed+=("$name (tests)")
+    fi
+}
+
+suites=("$@")
+[ ${#suites[@]} -eq 0 ] && suites=(qt6 qt5 sanitize)
+for suite in "${suites[@]}"; do
+    case "$suite" in
+        qt6) run_suite qt6 -DCONTROLLER_QT_MAJOR=6 ;;
+        qt5) run_suite qt5 -DCONTROLLER_QT_MAJOR=5 ;;
+        sanitize) run_suite sanitize -DCONTROLLER_QT_MAJOR=6 -DCONTROLLER_SANITIZE=ON ;;
+        *) echo "unknown suite: $suite" >&2; exit 2 ;;
+    esac
+done
+
+if [ ${#failed[@]} -ne 0 ]; then
+    echo "FAILED: ${failed[*]}"
+    exit 1
+fi
+echo "all suites passed: ${suites[*]}"
