@@ -1,0 +1,75 @@
+# Compiles the translation sources into <build>/translations/Controller_<lang>.qm.
+#
+#   include(resources/Translations.cmake)
+#   controller_add_translations(<target-name>)
+#
+# creates the custom target <target-name>, built by `all`, with the lrelease that
+# belongs to the Qt chosen by CONTROLLER_QT_MAJOR (5 or 6). Afterwards the
+# variable CONTROLLER_QM_FILES and the target property CONTROLLER_QM_FILES list
+# the .qm files, for install rules and tests.
+
+set(CONTROLLER_TRANSLATION_LANGUAGES zh_CN de)
+set(_controller_translations_dir "${CMAKE_CURRENT_LIST_DIR}/translations")
+
+# Finds lrelease next to the Qt in use; the unversioned one on PATH may belong to the other Qt.
+function(_controller_find_lrelease out_var)
+  if(CONTROLLER_QT_MAJOR EQUAL 6)
+    find_package(Qt6 QUIET COMPONENTS LinguistTools)
+    if(TARGET Qt6::lrelease)
+      set(${out_var} Qt6::lrelease PARENT_SCOPE)
+      return()
+    endif()
+    set(_hints /usr/lib/qt6/bin)
+    if(QT6_INSTALL_PREFIX AND QT6_INSTALL_BINS)
+      list(PREPEND _hints "${QT6_INSTALL_PREFIX}/${QT6_INSTALL_BINS}")
+    endif()
+    set(_names lrelease lrelease-qt6)
+  elseif(CONTROLLER_QT_MAJOR EQUAL 5)
+    find_package(Qt5 QUIET COMPONENTS LinguistTools)
+    if(TARGET Qt5::lrelease)
+      set(${out_var} Qt5::lrelease PARENT_SCOPE)
+      return()
+    endif()
+    set(_hints /usr/lib/qt5/bin /usr/lib/x86_64-linux-gnu/qt5/bin)
+    if(TARGET Qt5::qmake)
+      get_target_property(_qmake Qt5::qmake IMPORTED_LOCATION)
+      get_filename_component(_qt5_bin "${_qmake}" DIRECTORY)
+      list(PREPEND _hints "${_qt5_bin}")
+    endif()
+    set(_names lrelease lrelease-qt5)
+  else()
+    message(FATAL_ERROR "CONTROLLER_QT_MAJOR must be 5 or 6")
+  endif()
+
+  find_program(CONTROLLER_LRELEASE_QT${CONTROLLER_QT_MAJOR}
+    NAMES ${_names}
+    HINTS ${_hints}
+    NO_DEFAULT_PATH
+    DOC "lrelease of Qt ${CONTROLLER_QT_MAJOR}")
+  if(NOT CONTROLLER_LRELEASE_QT${CONTROLLER_QT_MAJOR})
+    message(FATAL_ERROR "lrelease of Qt ${CONTROLLER_QT_MAJOR} not found (looked in ${_hints}); "
+                        "install the Qt ${CONTROLLER_QT_MAJOR} linguist tools (scripts/install-deps.sh)")
+  endif()
+  set(${out_var} "${CONTROLLER_LRELEASE_QT${CONTROLLER_QT_MAJOR}}" PARENT_SCOPE)
+endfunction()
+
+function(controller_add_translations target)
+  _controller_find_lrelease(lrelease)
+  set(qm_dir "${CMAKE_BINARY_DIR}/translations")
+  set(qm_files)
+  foreach(lang IN LISTS CONTROLLER_TRANSLATION_LANGUAGES)
+    set(ts "${_controller_translations_dir}/Controller_${lang}.ts")
+    set(qm "${qm_dir}/Controller_${lang}.qm")
+    add_custom_command(
+      OUTPUT "${qm}"
+      COMMAND ${CMAKE_COMMAND} -E make_directory "${qm_dir}"
+      COMMAND ${lrelease} -silent "${ts}" -qm "${qm}"
+      DEPENDS "${ts}"
+      COMMENT "Compiling translation Controller_${lang}.qm"
+      VERBATIM)
+    list(APPEND qm_files "${qm}")
+  endforeach()
+  add_custom_target(${target} ALL DEPENDS ${qm_files})
+  set_property(TARGET ${target} PROPERTY CONTROLLER_QM_FILES ${qm_files})
+  set(CONTROLLER_QM_FILES ${qm_files} PARENT_SCOPE)
+endfunction()
