@@ -1,0 +1,39 @@
+#!/bin/bash
+# Installs the Debian 12 packages needed to build, test, run the demo and package both programs.
+# Safe to run again: when everything is installed it does not touch apt at all.
+set -euo pipefail
+
+packages=(
+    # toolchain
+    cmake g++ make ccache file dpkg-dev
+    clang libclang-rt-14-dev
+    # Qt 6 (default) and Qt 5.15, with their linguist tools for the translation catalogues
+    qt6-base-dev qt6-base-dev-tools qt6-l10n-tools qt6-tools-dev-tools
+    qtbase5-dev qtbase5-dev-tools qttools5-dev-tools
+    libgl-dev
+    # headless X for the program tests and the demo
+    xvfb xauth xdotool x11-apps x11-utils fonts-dejavu-core
+    # re-rendering the images in resources/
+    imagemagick librsvg2-bin
+)
+
+missing=()
+for package in "${packages[@]}"; do
+    status=$(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null || true)
+    [ "$status" = installed ] || missing+=("$package")
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    echo "install-deps: all ${#packages[@]} packages are installed"
+    exit 0
+fi
+
+sudo=()
+if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || { echo "install-deps: run as root to install: ${missing[*]}" >&2; exit 1; }
+    sudo=(sudo)
+fi
+
+echo "install-deps: installing ${missing[*]}"
+"${sudo[@]}" apt-get update -q
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
