@@ -22,6 +22,12 @@ bool otherWindowVisible(const QWidget *mainWindow)
 
 } // namespace
 
+bool loadCatalogue(QTranslator &translator)
+{
+    // Non-null empty delimiters and suffix: look up exactly "Controller.qm" in the working directory.
+    return translator.load(QStringLiteral("Controller.qm"), QString(), QLatin1String(""), QLatin1String(""));
+}
+
 int controllerMain(int argc, char **argv, const Product &product)
 {
     Product::select(product);
@@ -37,8 +43,8 @@ int controllerMain(int argc, char **argv, const Product &product)
         return 0;
 
     QTranslator translator;
-    // Non-null empty delimiters and suffix: look up exactly "Controller.qm" in the working directory.
-    (void)translator.load(QStringLiteral("Controller.qm"), QString(), QLatin1String(""), QLatin1String(""));
+    // Without a catalogue the built-in English texts stay.
+    (void)loadCatalogue(translator);
     app.installTranslator(&translator);
 
     MainDialog *window = new MainDialog();

@@ -1,0 +1,173 @@
+// Start-up of the real programs: single instance, exit status, centring.
+#include "app/Desktop.h"
+
+#include <QProcess>
+#include <QSharedMemory>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+namespace {
+
+const char *const pravexKey = "windows pravex driver";
+const char *const lunariKey = "windows lunari driver";
+
+// True once a running copy holds the program's guard segment.
+bool guardHeld(const char *key)
+{
+    QSharedMemory probe(QString::fromLatin1(key));
+    return probe.attach(QSharedMemory::ReadOnly);
+}
+
+} // namespace
+
+class TestStartup : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+    void centring_data();
+    void centring();
+    void secondCopyEndsAtOnce_data();
+    void secondCopyEndsAtOnce();
+    void bothProgramsRunSideBySide();
+    void segmentOfKilledCopyDoesNotBlock_data();
+    void segmentOfKilledCopyDoesNotBlock();
+
+private:
+    QProcess *start(const QString &program);
+    void stopAll();
+
+    QTemporaryDir workDir;
+    QList<QProcess *> running;
+};
+
+void TestStartup::initTestCase()
+{
+    QVERIFY(workDir.isValid());
+    QVERIFY2(!guardHeld(pravexKey) && !guardHeld(lunariKey), "another copy of a program is running");
+}
+
+void TestStartup::cleanup()
+{
+    stopAll();
+}
+
+QProcess *TestStartup::start(const QString &program)
+{
+    auto *process = new QProcess(this);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process->setProcessEnvironment(environment);
+    process->setWorkingDirectory(workDir.path());
+    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process->start(program, QStringList());
+    running.append(process);
+    return process;
+}
+
+void TestStartup::stopAll()
+{
+    for (QProcess *process : qAsConst(running)) {
+        if (process->state() != QProcess::NotRunning) {
+            process->terminate();
+            if (!process->waitForFinished(5000)) {
+                process->kill();
+                process->waitForFinished(5000);
+            }
+        }
+        delete process;
+    }
+    running.clear();
+}
+
+void TestStartup::centring_data()
+{
+    QTest::addColumn<QSize>("desktop");
+    QTest::addColumn<QSize>("window");
+    QTest::addColumn<QPoint>("position");
+    QTest::newRow("full hd, odd window") << QSize(1920, 1080) << QSize(401, 300) << QPoint(759, 390);
+    QTest::newRow("pravex window") << QSize(1024, 768) << QSize(309, 240) << QPoint(357, 264);
+    QTest::newRow("lunari window") << QSize(1024, 768) << QSize(309, 238) << QPoint(357, 265);
+    QTest::newRow("window wider than desktop") << QSize(300, 200) << QSize(401, 300) << QPoint(-50, -50);
+}
+
+void TestStartup::centring()
+{
+    QFETCH(QSize, desktop);
+    QFETCH(QSize, window);
+    QFETCH(QPoint, position);
+    QCOMPARE(centredPosition(desktop, window), position);
+}
+
+void TestStartup::secondCopyEndsAtOnce_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("key");
+    QTest::newRow("pravex") << QStringLiteral(PRAVEX_PROGRAM) << QString::fromLatin1(pravexKey);
+    QTest::newRow("lunari") << QStringLiteral(LUNARI_PROGRAM) << QString::fromLatin1(lunariKey);
+}
+
+void TestStartup::secondCopyEndsAtOnce()
+{
+    QFETCH(QString, program);
+    QFETCH(QString, key);
+    const QByteArray keyBytes = key.toLatin1();
+
+    QProcess *first = start(program);
+    QVERIFY(first->waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(guardHeld(keyBytes.constData()), 10000);
+
+    QProcess *second = start(program);
+    QVERIFY(second->waitForFinished(10000));
+    QCOMPARE(second->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second->exitCode(), 0);
+    QCOMPARE(first->state(), QProcess::Running);
+
+    // The guard goes with the copy that held it, and the next start runs.
+    first->terminate();
+    QVERIFY(first->waitForFinished(10000));
+    QTRY_VERIFY_WITH_TIMEOUT(!guardHeld(keyBytes.constData()), 5000);
+    QProcess *third = start(program);
+    QTRY_VERIFY_WITH_TIMEOUT(guardHeld(keyBytes.constData()), 10000);
+    QCOMPARE(third->state(), QProcess::Running);
+}
+
+void TestStartup::bothProgramsRunSideBySide()
+{
+    QProcess *pravex = start(QStringLiteral(PRAVEX_PROGRAM));
+    QProcess *lunari = start(QStringLiteral(LUNARI_PROGRAM));
+    QTRY_VERIFY_WITH_TIMEOUT(guardHeld(pravexKey) && guardHeld(lunariKey), 10000);
+    QTest::qWait(300);
+    QCOMPARE(pravex->state(), QProcess::Running);
+    QCOMPARE(lunari->state(), QProcess::Running);
+}
+
+void TestStartup::segmentOfKilledCopyDoesNotBlock_data()
+{
+    secondCopyEndsAtOnce_data();
+}
+
+void TestStartup::segmentOfKilledCopyDoesNotBlock()
+{
+    QFETCH(QString, program);
+    QFETCH(QString, key);
+    const QByteArray keyBytes = key.toLatin1();
+
+    QProcess *crashed = start(program);
+    QTRY_VERIFY_WITH_TIMEOUT(guardHeld(keyBytes.constData()), 10000);
+    ::kill(static_cast<pid_t>(crashed->processId()), SIGKILL);
+    QVERIFY(crashed->waitForFinished(5000));
+
+    QProcess *next = start(program);
+    QVERIFY(next->waitForStarted());
+    // A copy refused by a stale segment would end within this time.
+    QVERIFY(!next->waitForFinished(2500));
+    QCOMPARE(next->state(), QProcess::Running);
+}
+
+QTEST_GUILESS_MAIN(TestStartup)
+#include "tst_startup.moc"
