@@ -1,6 +1,181 @@
 #include "signalviews/Graph.h"
 
+#include "app/Product.h"
+#include "driverlink/KerDriverFunc.h"
+#include "driverlink/Param.h"
+#include "signalviews/WaveGraph.h"
+
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QSlider>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace {
+
+// Where the channel labels sit: just under the top edge of each chart.
+const int LabelLeft = 15;
+const int LabelTopX = 66;
+const int LabelTopY = 331;
+const int LabelHeight = 15;
+
+} // namespace
+
 Graph::Graph()
     : QDialog(nullptr)
 {
+    const Product &product = Product::active();
+    const bool waveGraphs = product.signalView == SignalView::WaveGraphs;
+
+    param = Param::getInst();
+    if (!waveGraphs)
+        resize(product.graphSize);
+
+    slider = new QSlider(this);
+    slider->setObjectName(QStringLiteral("thresholdSlider"));
+    minusButton = new QPushButton(this);
+    minusButton->setObjectName(QStringLiteral("minusButton"));
+    plusButton = new QPushButton(this);
+    plusButton->setObjectName(QStringLiteral("plusButton"));
+    thresholdLabel = new QLabel(this);
+    thresholdLabel->setObjectName(QStringLiteral("thresholdLabel"));
+    if (waveGraphs) {
+        waveGraphX = new WaveGraph(this, param->waveX, param->layoutX);
+        waveGraphX->setObjectName(QStringLiteral("waveGraphX"));
+        waveGraphY = new WaveGraph(this, param->waveY, param->layoutY);
+        waveGraphY->setObjectName(QStringLiteral("waveGraphY"));
+    }
+
+    setWindowTitle(tr(product.graphTitle));
+    minusButton->setText(QStringLiteral("-"));
+    plusButton->setText(QStringLiteral("+"));
+    thresholdLabel->setText(thresholdText());
+
+    slider->setMinimum(product.thresholdMinimum);
+    slider->setMaximum(product.thresholdMaximum);
+    slider->setPageStep(1);
+    slider->setOrientation(Qt::Horizontal);
+    slider->setValue(param->threshold);
+
+    thresholdLabel->setGeometry(product.thresholdLabel);
+    minusButton->setGeometry(product.minusButton);
+    slider->setGeometry(product.slider);
+    plusButton->setGeometry(product.plusButton);
+    if (waveGraphs) {
+        waveGraphX->setGeometry(15, 65, WaveGraph::ChartWidth + 1, WaveGraph::ChartHeight + 1);
+        waveGraphY->setGeometry(15, 330, WaveGraph::ChartWidth + 1, WaveGraph::ChartHeight + 1);
+        resize(product.graphSize);
+    }
+
+    timer = new QTimer(this);
+    timer->start(product.graphPollMs);
+    connect(timer, SIGNAL(timeout()), this, waveGraphs ? SLOT(repaint()) : SLOT(rePaint()));
+    connect(slider, SIGNAL(valueChanged(int)), this, SLOT(thresholdChanged()));
+    connect(minusButton, SIGNAL(clicked()), this, SLOT(subThreshold()));
+    connect(plusButton, SIGNAL(clicked()), this, SLOT(addThreshold()));
+
+    if (waveGraphs) {
+        for (int i = 0; i < ChannelLabels; ++i) {
+            channelLabels[i] = new QLabel(this);
+            channelLabels[i]->setObjectName(QStringLiteral("channelLabel%1").arg(i));
+        }
+        layoutPending = true;
+    }
+}
+
+Graph::ChannelCounts Graph::boundedCounts(int layoutX, int layoutY, int channelCount)
+{
+    ChannelCounts counts;
+    counts.x = qBound(0, layoutX, int(Samples));
+    counts.y = qBound(0, layoutY, Samples - counts.x);
+    counts.labels = qBound(0, channelCount, int(ChannelLabels));
+    return counts;
+}
+
+void Graph::repaint()
+{
+    // The sensor map program keeps the plain widget meaning of the name.
+    if (!waveGraphX) {
+        QDialog::repaint();
+        return;
+    }
+    if (GetGraph(samples) < 0) {
+        layoutPending = true;
+        return;
+    }
+    if (layoutPending) {
+        layoutPending = false;
+        (void)GetBasicStatus(param);
+        layOutChannels();
+    }
+
+    const ChannelCounts counts = boundedCounts(param->layoutX, param->layoutY, param->channelCount);
+    std::copy(samples, samples + counts.x, param->waveX);
+    std::copy(samples + counts.x, samples + counts.x + counts.y, param->waveY);
+    waveGraphX->update();
+    waveGraphY->update();
+}
+
+void Graph::thresholdChanged()
+{
+    param->threshold = slider->value();
+    (void)SetThreshold(param);
+    thresholdLabel->setText(thresholdText());
+}
+
+void Graph::addThreshold()
+{
+    slider->setValue(slider->value() + 1);
+}
+
+void Graph::subThreshold()
+{
+    slider->setValue(slider->value() - 1);
+}
+
+void Graph::rePaint()
+{
+    if (waveGraphX)
+        return;
+    if (GetMatrix(param, 66) > 0 && GetTouchPoint(param) > 0)
+        update();
+}
+
+void Graph::paintEvent(QPaintEvent *event)
+{
+    if (waveGraphX) {
+        QDialog::paintEvent(event);
+        return;
+    }
+    QPainter painter(this);
+    sensorMap.paint(painter, param->matrix, param->layoutX, param->layoutY, param->touchData);
+}
+
+void Graph::layOutChannels()
+{
+    const ChannelCounts counts = boundedCounts(param->layoutX, param->layoutY, param->channelCount);
+    waveGraphX->setWaveGraphParam(counts.x);
+    waveGraphY->setWaveGraphParam(counts.y);
+
+    // The numbering runs on from the X channels into the Y channels.
+    for (int i = 0; i < counts.x; ++i) {
+        channelLabels[i]->setGeometry(LabelLeft + i * WaveGraph::ChartWidth / counts.x, LabelTopX,
+                                      WaveGraph::ChartWidth / counts.x, LabelHeight);
+        channelLabels[i]->setText(QString::number(i + 1));
+    }
+    if (counts.y == 0)
+        return;
+    for (int i = counts.x; i < counts.labels; ++i) {
+        const int j = i - counts.x;
+        channelLabels[i]->setGeometry(LabelLeft + j * WaveGraph::ChartWidth / counts.y, LabelTopY,
+                                      WaveGraph::ChartWidth / counts.y, LabelHeight);
+        channelLabels[i]->setText(QString::number(i + 1));
+    }
+}
+
+QString Graph::thresholdText() const
+{
+    return tr("Threshold:") + QString::number(param->threshold);
 }
