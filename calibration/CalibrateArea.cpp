@@ -1,14 +1,308 @@
 #include "calibration/CalibrateArea.h"
 
-CalibrateArea::CalibrateArea(QDialog *mainDialog)
-    : QDialog(nullptr), mainDialog(mainDialog)
+#include "app/Product.h"
+#include "calibration/Message.h"
+#include "driverlink/KerDriverFunc.h"
+#include "driverlink/Param.h"
+
+#include <QBrush>
+#include <QComboBox>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPen>
+#include <QPushButton>
+#include <QRect>
+#include <QTimer>
+
+#include <cstdlib>
+
+namespace {
+
+// Progress on a target at which the disc fills the target circle.
+const int FullTarget = 150;
+// Drags narrower than this are taken for clicks and ignored.
+const int MinimumDragWidth = 80;
+
+QPoint eventPosition(const QMouseEvent *event)
 {
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    return event->position().toPoint();
+#else
+    return event->pos();
+#endif
+}
+
+void paintOutline(QPainter &painter, const QRect &area)
+{
+    QPen pen;
+    pen.setWidth(0);
+    pen.setColor(Qt::blue);
+    painter.setPen(pen);
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(area.x(), area.y(), area.width(), area.height());
+}
+
+void paintTarget(QPainter &painter, const QRect &area, int status, int value)
+{
+    const int left = area.x();
+    const int top = area.y();
+    const int w = area.width();
+    const int h = area.height();
+    const int cx = status == 2 ? left + 9 * w / 10 : left + w / 10;
+    const int cy = status == 3 ? top + 9 * h / 10 : top + h / 10;
+    const int r = w > h ? h / 15 : w / 15;
+    const int p = value * r / FullTarget;
+
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QBrush(Qt::green, Qt::SolidPattern));
+    painter.drawEllipse(cx - p, cy - p, 2 * p, 2 * p);
+
+    QPen pen;
+    pen.setWidth(0);
+    pen.setColor(Qt::black);
+    painter.setPen(pen);
+    painter.setBrush(Qt::NoBrush);
+    painter.drawLine(cx - r, cy, cx + r, cy);
+    painter.drawLine(cx, cy - r, cx, cy + r);
+    painter.drawEllipse(cx - r, cy - r, 2 * r, 2 * r);
+}
+
+void paintRubberBand(QPainter &painter, const QRect &band)
+{
+    painter.setBrush(QBrush(Qt::red, Qt::SolidPattern));
+    painter.drawRect(band.x(), band.y(), band.width(), band.height());
+}
+
+} // namespace
+
+CalibrateArea::CalibrateArea(QDialog *mainDialog)
+    : QDialog(nullptr),
+      param(Param::getInst()),
+      pollTimer(nullptr),
+      quitButton(new QPushButton(tr("Quit"), this)),
+      modeBox(new QComboBox(this)),
+      hintLabel(new QLabel(this)),
+      mainDialog(mainDialog),
+      drawing(false),
+      savedOutput(param->outputEnabled),
+      mode(0),
+      rectLeft(0),
+      rectRight(param->screenWidth),
+      rectTop(0),
+      rectBottom(param->screenHeight),
+      pressX(0),
+      pressY(0),
+      dragX(param->screenWidth),
+      dragY(param->screenHeight),
+      messageDialog(nullptr),
+      promptDialog(nullptr),
+      calibrating(false)
+{
+    modeBox->addItem(tr("Normal mode"));
+    modeBox->addItem(tr("Erea mode"));
+
+    const int w = param->screenWidth;
+    const int h = param->screenHeight;
+    const int a = w / 40;
+    const int b = h / 40;
+    modeBox->setGeometry(w / 2 - 2 * a, h / 2 - 2 * b, 4 * a, b);
+    hintLabel->setGeometry(w / 2 - 2 * a, h / 2 - b, 4 * a, 2 * b);
+    quitButton->setGeometry(w / 2 - a, h / 2 + b, 2 * a, 2 * b);
+
+    connect(modeBox, SIGNAL(currentIndexChanged(int)), this, SLOT(comboxSelect(int)));
+    connect(quitButton, SIGNAL(clicked()), this, SLOT(calStop()));
+    pollTimer = new QTimer(this);
+    connect(pollTimer, SIGNAL(timeout()), this, SLOT(rePaint()));
+}
+
+CalibrateArea::~CalibrateArea()
+{
+    delete quitButton;
+    delete modeBox;
+    delete hintLabel;
+    delete pollTimer;
+}
+
+void CalibrateArea::paintCalibration(QPainter &painter, const QRect &area, int status, int value,
+                                     bool drawing, const QRect &band)
+{
+    paintOutline(painter, area);
+    if (status >= 1 && status <= 3)
+        paintTarget(painter, area, status, value);
+    if (drawing)
+        paintRubberBand(painter, band);
+}
+
+void CalibrateArea::reject()
+{
+    if (calibrating)
+        calStop();
+    else
+        QDialog::reject();
 }
 
 void CalibrateArea::calStart()
 {
+    savedOutput = param->outputEnabled;
+    param->outputEnabled = false;
+    SetOutPut(param);
+
+    mode = param->calibMode;
+    modeBox->setCurrentIndex(param->calibMode);
+
+    CalibrateStart();
+    pollTimer->start(Product::active().calibrationPollMs);
+
+    calibrating = true;
+    setWindowFlags(Qt::FramelessWindowHint);
+    showFullScreen();
+    if (mainDialog)
+        mainDialog->close();
 }
 
 void CalibrateArea::calStop()
 {
+    calibrating = false;
+    param->outputEnabled = savedOutput;
+    pollTimer->stop();
+    CalibrateEnd(param);
+    SetOutPut(param);
+    GetBasicStatus(param);
+
+    close();
+    // Inside a close request close() returns at once, yet the window must be
+    // gone before the main window comes back.
+    if (isVisible())
+        hide();
+    if (mainDialog)
+        mainDialog->setVisible(true);
+}
+
+void CalibrateArea::comboxSelect(int index)
+{
+    if (index == 0) {
+        mode = 0;
+        pressX = 0;
+        pressY = 0;
+        dragX = 0;
+        dragY = 0;
+        rectLeft = 0;
+        rectRight = param->screenWidth;
+        rectTop = 0;
+        rectBottom = param->screenHeight;
+        hintLabel->setText(QString());
+        if (Product::active().sendsCalibrateMode)
+            SetCalibrateMode(0);
+    } else if (index == 1) {
+        mode = 1;
+        rectLeft = param->areaLeft;
+        rectRight = param->areaRight;
+        rectTop = param->areaTop;
+        rectBottom = param->areaBottom;
+        hintLabel->setText(tr(" use the left\n button to draw\n touch area"));
+        if (Product::active().sendsCalibrateMode)
+            SetCalibrateMode(1);
+    }
+}
+
+void CalibrateArea::rePaint()
+{
+    if (GetCalibStatus(param) > 0)
+        update();
+}
+
+void CalibrateArea::mousePressEvent(QMouseEvent *event)
+{
+    const QPoint position = eventPosition(event);
+    pressX = position.x();
+    pressY = position.y();
+    dragX = 0;
+    dragY = 0;
+    if (modeBox->currentIndex() == 1)
+        drawing = true;
+}
+
+void CalibrateArea::mouseReleaseEvent(QMouseEvent *event)
+{
+    const QPoint position = eventPosition(event);
+    dragX = position.x() - pressX;
+    dragY = position.y() - pressY;
+    if (modeBox->currentIndex() == 0)
+        return;
+
+    if (std::abs(dragX) < MinimumDragWidth) {
+        // A click or a narrow drag.
+    } else if (std::abs(dragX) < param->screenWidth / 4 || std::abs(dragY) < param->screenHeight / 4) {
+        showPrompt(tr("area is too small!"));
+    } else {
+        Message *message = new Message();
+        messageDialog = message;
+        message->exec();
+        if (Message::ret != 0) {
+            if (dragX > 0) {
+                rectLeft = pressX;
+                rectRight = pressX + dragX;
+            } else {
+                rectLeft = pressX + dragX;
+                rectRight = pressX;
+            }
+            if (dragY > 0) {
+                rectTop = pressY;
+                rectBottom = pressY + dragY;
+            } else {
+                rectTop = pressY + dragY;
+                rectBottom = pressY;
+            }
+        }
+        delete message;
+        messageDialog = nullptr;
+    }
+    drawing = false;
+}
+
+void CalibrateArea::mouseMoveEvent(QMouseEvent *event)
+{
+    const QPoint position = eventPosition(event);
+    dragX = position.x() - pressX;
+    dragY = position.y() - pressY;
+}
+
+void CalibrateArea::paintEvent(QPaintEvent *)
+{
+    const int status = param->calibStatus;
+    {
+        QPainter painter(this);
+        paintCalibration(painter, QRect(rectLeft, rectTop, rectRight - rectLeft, rectBottom - rectTop),
+                         status, param->calibValue, drawing, QRect(pressX, pressY, dragX, dragY));
+    }
+    if (status != 4 && status != 5)
+        return;
+
+    handOver();
+    calStop();
+    if (status == 5)
+        showPrompt(tr("Calibrate exception!"));
+}
+
+void CalibrateArea::showPrompt(const QString &text)
+{
+    // A status 5 can arrive while "area is too small!" is still open below.
+    Prompt *outer = promptDialog;
+    Prompt *prompt = new Prompt(text);
+    promptDialog = prompt;
+    prompt->exec();
+    delete prompt;
+    promptDialog = outer;
+}
+
+void CalibrateArea::handOver()
+{
+    param->calibMode = mode;
+    param->areaLeft = rectLeft;
+    param->areaRight = rectRight;
+    param->areaTop = rectTop;
+    param->areaBottom = rectBottom;
+    param->calibStatus = 0;
+    param->calibValue = 0;
 }
