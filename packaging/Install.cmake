@@ -1,0 +1,84 @@
+# Installation layout and Debian packages of both programs.
+#
+#   bin/<program>                              launcher: per-user working directory, language, X11
+#   lib/<program>/<program>                    the program itself
+#   share/<program>/logo.jpg                   window icon file (first program only)
+#   share/<program>/translations/*.qm          catalogues, copied as "Controller.qm" by the launcher
+#   share/applications/<program>.desktop
+#   share/icons/hicolor/<size>/apps/<program>.{png,svg}
+#
+# Each program is an install component of its own and becomes its own package:
+# they serve different controllers and a machine has one kind of touch screen.
+
+set(CONTROLLER_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR})
+set(CONTROLLER_ICON_SIZES 16 32 48 64 128 256)
+set(CONTROLLER_PRODUCT_WORD_pravex Pravex)
+set(CONTROLLER_PRODUCT_WORD_lunari Lunari)
+# Only the first program takes its window icon from "logo.jpg" in its working directory.
+set(CONTROLLER_LOGO_FILE_pravex ON)
+set(CONTROLLER_LOGO_FILE_lunari OFF)
+set(CONTROLLER_PACKAGE_SUMMARY_pravex "companion for Pravex touch-screen controllers")
+set(CONTROLLER_PACKAGE_SUMMARY_lunari "companion for Lunari touch-screen controllers")
+
+# The launcher finds the program relative to itself, so a package unpacked anywhere runs in place.
+file(RELATIVE_PATH CONTROLLER_BIN_TO_PREFIX "/prefix/${CMAKE_INSTALL_BINDIR}" "/prefix")
+
+foreach(family pravex lunari)
+  set(PROGRAM ${family}_controller)
+  set(PRODUCT_WORD ${CONTROLLER_PRODUCT_WORD_${family}})
+  set(PROGRAM_BINARY lib/${PROGRAM}/${PROGRAM})
+  set(PROGRAM_DATA ${CMAKE_INSTALL_DATADIR}/${PROGRAM})
+  set(BIN_TO_PREFIX ${CONTROLLER_BIN_TO_PREFIX})
+  set(generated ${CMAKE_BINARY_DIR}/packaging/${family})
+  configure_file(${CONTROLLER_PACKAGING_DIR}/launcher.sh.in ${generated}/${PROGRAM} @ONLY)
+  configure_file(${CONTROLLER_PACKAGING_DIR}/controller.desktop.in ${generated}/${PROGRAM}.desktop @ONLY)
+
+  install(TARGETS ${PROGRAM} RUNTIME DESTINATION lib/${PROGRAM} COMPONENT ${family})
+  install(PROGRAMS ${generated}/${PROGRAM} DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${family})
+  if(CONTROLLER_LOGO_FILE_${family})
+    install(FILES ${CMAKE_SOURCE_DIR}/resources/logo.jpg DESTINATION ${PROGRAM_DATA} COMPONENT ${family})
+  endif()
+  if(CONTROLLER_QM_FILES)
+    install(FILES ${CONTROLLER_QM_FILES} DESTINATION ${PROGRAM_DATA}/translations COMPONENT ${family})
+  endif()
+  install(FILES ${generated}/${PROGRAM}.desktop
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT ${family})
+  foreach(size IN LISTS CONTROLLER_ICON_SIZES)
+    install(FILES ${CONTROLLER_PACKAGING_DIR}/icons/controller-${size}.png
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
+            RENAME ${PROGRAM}.png COMPONENT ${family})
+  endforeach()
+  install(FILES ${CONTROLLER_PACKAGING_DIR}/icons/controller.svg
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
+          RENAME ${PROGRAM}.svg COMPONENT ${family})
+
+  string(TOUPPER ${family} FAMILY)
+  set(CPACK_DEBIAN_${FAMILY}_PACKAGE_NAME ${family}-controller)
+  set(CPACK_COMPONENT_${FAMILY}_DISPLAY_NAME "${PRODUCT_WORD} Controller")
+  set(CPACK_COMPONENT_${FAMILY}_DESCRIPTION
+      "${CONTROLLER_PACKAGE_SUMMARY_${family}}
+A desktop utility for the ${PRODUCT_WORD} touch-screen controller: it shows
+whether the touch driver is loaded, switches touch output on and off, shows
+the scan rate and the controller's product data, runs the three-target
+calibration of the whole screen or of a drawn touch area, and shows the live
+sensor signals with a detection threshold that can be tuned.")
+endforeach()
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME touch-controller)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "Touch controller developers")
+set(CPACK_PACKAGE_CONTACT "Touch controller developers <maintainers@localhost>")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_COMPONENTS_ALL pravex lunari)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_OUTPUT_FILE_PREFIX packages)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# The Qt runtime libraries (and with them the X11 platform plugin) come from the
+# libraries the program links, for whichever Qt it was built against.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_STRIP_FILES ON)
+include(CPack)
