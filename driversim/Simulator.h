@@ -1,0 +1,97 @@
+#ifndef SIMULATOR_H
+#define SIMULATOR_H
+
+#include "driversim/DriverSim.h"
+#include "driversim/Scenario.h"
+
+#include <cstddef>
+#include <ctime>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace DriverSim {
+
+// The process-wide simulator: both controllers, the simulated descriptors,
+// the transcript and the timed and live settings. The interposed C library
+// functions hand it every call on a driver path or a simulated descriptor;
+// each call returns like the system call would, with errno set on failure.
+class Simulator
+{
+public:
+    static Simulator &instance();
+
+    // Lock-free: whether fd is a simulated descriptor. Called for every
+    // read and write in the process, from any thread.
+    static bool owns(int fd);
+    // Whether path names one of the driver control files, and whose.
+    static bool driverFile(const char *path, Family *family);
+
+    int open(Family family);
+    long seek(int fd, long offset, int whence);
+    long read(int fd, void *buffer, std::size_t length);
+    long write(int fd, const void *buffer, std::size_t length);
+    int close(int fd);
+    // copy now refers to the same open file as fd (dup, dup2, fcntl).
+    void duplicated(int fd, int copy);
+    // fd was closed by the C library itself (the target of a dup2).
+    void dropped(int fd);
+    // stat/access on a driver path: 0, or -1 with errno ENOENT when absent.
+    int lookUp(Family family);
+
+    Controller &controller(Family family);
+    void reset();
+    std::vector<Exchange> transcript();
+    void clearTranscript();
+    int openDescriptors(Family family);
+    bool loadScenario(const std::string &text, std::string *errors);
+    void setControlFile(const std::string &path);
+    void setTranscriptFile(const std::string &path);
+    void setKeepTranscript(bool keep);
+    double elapsed() const;
+
+private:
+    struct Description
+    {
+        Family family = Family::Pravex;
+        long position = 0;
+        bool stale = false;   // the driver went away while this was open
+    };
+    struct Timed
+    {
+        Scenario::Line line;
+        bool done = false;
+    };
+
+    Simulator();
+    Description *find(int fd);
+    void forget(int fd);
+    void maintain(double now);
+    void applyDue(std::vector<Timed> &timed, double now);
+    void schedule(const std::vector<Scenario::Line> &lines, std::vector<Timed> &timed, double now);
+    void apply(const Scenario::Line &line);
+    void pollControlFile(double now);
+    void record(const Exchange &exchange, double now);
+
+    std::mutex mutex;
+    timespec start{};
+    Controller controllers[2];
+    std::map<int, int> descriptorOf;          // fd -> open file id
+    std::map<int, Description> descriptions;  // open file id -> state
+    int nextDescription = 1;
+    std::vector<Exchange> exchanges;
+    bool keepTranscript = true;
+    int transcriptFd = -1;
+    std::vector<Timed> scenarioTimed;
+    std::vector<Timed> controlTimed;
+    std::string controlPath;
+    double lastControlCheck = -1;
+    bool controlSeen = false;
+    timespec controlStamp{};
+    long long controlSize = -1;
+};
+
+} // namespace DriverSim
+
+#endif // SIMULATOR_H
