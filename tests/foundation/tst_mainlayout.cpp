@@ -19,15 +19,10 @@
 
 namespace {
 
-DriverSim::Family familyOf(const Product &product)
-{
-    return &product == &Product::lunari ? DriverSim::Family::Lunari : DriverSim::Family::Pravex;
-}
-
 std::unique_ptr<MainDialog> absentDriverWindow(const Product &product)
 {
     TestSupport::useProduct(product);
-    DriverSim::controller(familyOf(product)).present = false;
+    TestSupport::simulated().present = false;
     return std::make_unique<MainDialog>();
 }
 

@@ -2,6 +2,9 @@
 #define TESTSUPPORT_H
 
 #include "app/Product.h"
+#include "driversim/DriverSim.h"
+
+#include <vector>
 
 class Param;
 
@@ -14,6 +17,13 @@ Param *useProduct(const Product &product, int desktopWidth = 1024, int desktopHe
 
 // Both products, for data-driven rows.
 const Product &productByName(const char *programName);
+
+// The simulated controller family that serves a product, and the active product's controller.
+DriverSim::Family familyOf(const Product &product);
+DriverSim::Controller &simulated();
+
+// Exchanges of the active product's controller since the last clear, of one kind and code.
+std::vector<DriverSim::Exchange> exchanges(DriverSim::Exchange::Kind kind, int code);
 
 } // namespace TestSupport
 
