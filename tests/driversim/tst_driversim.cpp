@@ -400,7 +400,8 @@ void TestDriverSim::calibrationFollowsTheClock()
     QCOMPARE(int(answer[0]), 1);
     QTest::qWait(120);
     ask(fd, 68, 4, &answer);
-    QVERIFY2(answer[0] == 2 || answer[0] == 3, answer.toHex().constData());
+    const int status = answer.at(0);
+    QVERIFY2(status == 2 || status == 3, answer.toHex().constData());
     QTest::qWait(250);
     ask(fd, 68, 4, &answer);
     QCOMPARE(int(answer[0]), 4);
