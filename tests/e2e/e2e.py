@@ -338,11 +338,11 @@ class Program:
     TITLES = {"pravex_controller": "Pravex Controller", "lunari_controller": "Lunari Controller"}
     FAMILIES = {"pravex_controller": "pravex", "lunari_controller": "lunari"}
 
-    def __init__(self, session, program, scenario="", workdir=None, executable=None, label=None):
+    def __init__(self, session, program, scenario="", workdir=None, executable=None, label=None, title=None):
         self.session = session
         self.program = program
         self.family = self.FAMILIES[program]
-        self.title = self.TITLES[program]
+        self.title = title or self.TITLES[program]
         self.label = label or program
         config = session.config
         self.executable = executable or os.path.join(config["bindir"], program)
@@ -380,8 +380,11 @@ class Program:
             "TMPDIR": self.session.temporary,
         })
         env.update(self.session.config.get("environment", {}))
-        if extra:
-            env.update(extra)
+        for name, value in (extra or {}).items():
+            if value is None:
+                env.pop(name, None)
+            else:
+                env[name] = value
         return env
 
     def start(self, args=None, extra_env=None):
@@ -506,6 +509,8 @@ def load_config():
         "screenshots": need("E2E_SCREENSHOTS"),
         "environment": {},
     }
+    for name in ("CPACK", "CPACK_CONFIG", "QT_MAJOR", "TRANSLATIONS"):
+        config[name.lower()] = os.environ.get("E2E_" + name, "")
     first = os.environ.get("E2E_PRELOAD_FIRST", "")
     if first:
         # A sanitizer runtime must come before every other preloaded library.
