@@ -145,10 +145,14 @@ std::string formatExchange(const Exchange &exchange)
         + " result=" + std::to_string(exchange.result)
         + " errno=" + std::to_string(exchange.error)
         + " bytes=";
-    char hex[3];
+    // A large matrix answer makes tens of thousands of digits per line, all
+    // spent inside the program under test, so no formatted output per byte.
+    static const char digits[] = "0123456789abcdef";
+    std::size_t at = line.size();
+    line.resize(at + 2 * exchange.bytes.size());
     for (unsigned char byte : exchange.bytes) {
-        std::snprintf(hex, sizeof hex, "%02x", byte);
-        line += hex;
+        line[at++] = digits[byte >> 4];
+        line[at++] = digits[byte & 0x0f];
     }
     return line;
 }
