@@ -317,6 +317,20 @@ class Session:
 
     # teardown
 
+    def finish(self):
+        """After a passed case: every program still running is closed as a
+        user would, must end with status 0 and must have reported no error."""
+        for program in self.programs:
+            if program.running() and program.main_window_visible():
+                self.key(program.main_window()["id"], "Escape")
+                status = program.wait_exit(15)
+                check(status == 0, f"{program.label} ended with status {status} when its main window was closed "
+                      f"(see {program.label}-output.txt)")
+            program.kill()
+            output = open(os.path.join(self.shots, program.label + "-output.txt"), errors="replace").read()
+            for marker in ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:"):
+                check(marker not in output, f"{program.label} reported '{marker}' (see {program.label}-output.txt)")
+
     def close(self):
         for program in self.programs:
             program.kill()
@@ -535,6 +549,7 @@ def run(cases):
     try:
         session.start_display()
         cases[name](session)
+        session.finish()
     except Skip as skip:
         log(f"SKIP {name}: {skip}")
         return 77

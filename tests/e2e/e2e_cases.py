@@ -185,13 +185,17 @@ def check_calibrate_end(program, mode, area):
 def check_after_calibration(program, end):
     """After CalibrateEnd: output restored, status re-read, main window back."""
     codes = LAYOUT[program.program]["codes"]
-    transcript = program.transcript()
-    index = next(i for i, e in enumerate(transcript) if e.line == end.line)
-    later = transcript[index + 1:]
-    output = next((e for e in later if e.kind == "write" and e.code == codes["output"]), None)
-    check(output is not None and output.bytes[1] == 1, "touch output was not switched back on")
-    check(any(e.kind == "read" and e.code == codes["basic"] for e in later),
-          "the basic status was not read after CalibrateEnd")
+
+    def after_end():
+        transcript = program.transcript()
+        index = next(i for i, e in enumerate(transcript) if e.line == end.line)
+        return transcript[index + 1:]
+
+    output = wait_until(lambda: next((e for e in after_end() if e.kind == "write" and e.code == codes["output"]),
+                                     None), 3, "the output command after CalibrateEnd")
+    check(output.bytes[1] == 1, "touch output was not switched back on")
+    wait_until(lambda: any(e.kind == "read" and e.code == codes["basic"] for e in after_end()), 3,
+               "the basic status read after CalibrateEnd")
     wait_until(lambda: program.main_window_visible() and not calibration_window(program), 3,
                "the main window back in place of the calibration window")
 
