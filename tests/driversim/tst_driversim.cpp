@@ -83,6 +83,7 @@ private slots:
     void pravexAnimation();
     void lunariAnimation();
     void stillPictureIsDeliveredAsSet();
+    void countsAtTheirLimits();
     void duplicatesShareTheOpenFile();
     void scenarioLines_data();
     void scenarioLines();
@@ -574,6 +575,32 @@ void TestDriverSim::stillPictureIsDeliveredAsSet()
     QCOMPARE(answer.toHex(), QByteArray("090909090909"));
     ask(lunari, 70, 128, &answer);
     QCOMPARE(answer.left(10).toHex(), QByteArray("0200ff0f000001000201"));
+}
+
+void TestDriverSim::countsAtTheirLimits()
+{
+    // More touch points than the block has room for: the count says so, 31 are filled.
+    Controller &lunari = DriverSim::controller(Family::Lunari);
+    lunari.touchCount = 40;
+    lunari.layoutX = 255;
+    lunari.layoutY = 255;
+    const int lunariFd = openDriver(Family::Lunari);
+    QByteArray answer;
+    QCOMPARE(ask(lunariFd, 66, 255 * 255, &answer), long(255 * 255));
+    QCOMPARE(ask(lunariFd, 70, 128, &answer), 128L);
+    QCOMPARE(int(static_cast<unsigned char>(answer[0])), 40);
+    QVERIFY(answer.mid(2 + 4 * 30, 4) != QByteArray(4, '\0'));
+    QCOMPARE(answer.mid(126), QByteArray(2, '\0'));
+
+    // Channels beyond the 128 samples are dropped, Y channels first.
+    Controller &pravex = DriverSim::controller(Family::Pravex);
+    pravex.layoutX = 100;
+    pravex.layoutY = 100;
+    pravex.frame = 10;
+    const int pravexFd = openDriver(Family::Pravex);
+    QCOMPARE(ask(pravexFd, 100, 128, &answer), 128L);
+    for (int i = 0; i < 128; ++i)
+        QVERIFY(static_cast<unsigned char>(answer[i]) >= 8);
 }
 
 void TestDriverSim::duplicatesShareTheOpenFile()

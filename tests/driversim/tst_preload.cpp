@@ -67,7 +67,7 @@ void TestPreload::init()
 QProcessEnvironment TestPreload::environment() const
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(DRIVERSIM_LIBRARY));
+    env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(DRIVERSIM_PRELOAD_LIST));
     env.insert(QStringLiteral("DRIVERSIM_SCENARIO"), directory->filePath(QStringLiteral("scenario")));
     env.insert(QStringLiteral("DRIVERSIM_TRANSCRIPT"), directory->filePath(QStringLiteral("transcript")));
     env.insert(QStringLiteral("DRIVERSIM_CONTROL"), directory->filePath(QStringLiteral("control")));
