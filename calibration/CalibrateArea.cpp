@@ -170,11 +170,9 @@ void CalibrateArea::calStop()
     SetOutPut(param);
     GetBasicStatus(param);
 
-    close();
-    // Inside a close request close() returns at once, yet the window must be
-    // gone before the main window comes back.
-    if (isVisible())
-        hide();
+    // Hidden rather than closed: closing drops the native window, which the
+    // paint handler that ends a calibration still flushes to afterwards.
+    hide();
     if (mainDialog)
         mainDialog->setVisible(true);
 }
