@@ -392,20 +392,25 @@ void TestDriverSim::calibrationWalk()
 
 void TestDriverSim::calibrationFollowsTheClock()
 {
+    // No progress per query: only the clock moves the calibration on.
     Controller &c = DriverSim::controller(Family::Lunari);
     c.calibSecondsPerTarget = 0.1;
+    c.calibStep = 0;
     const int fd = openDriver(Family::Lunari);
+    QElapsedTimer timer;
+    timer.start();
     QCOMPARE(tell(fd, bytesOf("02")), 1L);
+    QList<int> statuses;
     QByteArray answer;
-    ask(fd, 68, 4, &answer);
-    QCOMPARE(int(answer[0]), 1);
-    QTest::qWait(120);
-    ask(fd, 68, 4, &answer);
-    const int status = answer.at(0);
-    QVERIFY2(status == 2 || status == 3, answer.toHex().constData());
-    QTest::qWait(250);
-    ask(fd, 68, 4, &answer);
-    QCOMPARE(int(answer[0]), 4);
+    while (timer.elapsed() < 3000 && (statuses.isEmpty() || statuses.last() != 4)) {
+        ask(fd, 68, 4, &answer);
+        const int status = answer.at(0);
+        if (statuses.isEmpty() || statuses.last() != status)
+            statuses << status;
+        QTest::qWait(20);
+    }
+    QCOMPARE(statuses, QList<int>({1, 2, 3, 4}));
+    QVERIFY(timer.elapsed() >= 300);
 }
 
 void TestDriverSim::failingTransfers_data()
@@ -683,20 +688,35 @@ void TestDriverSim::scenarioLines()
 
 void TestDriverSim::timedSettings()
 {
-    const double now = DriverSim::elapsedSeconds();
-    const std::string text = "at " + std::to_string(now + 0.15) + " pravex.fps = 77\n"
-                             "at " + std::to_string(now + 0.05) + " pravex.fps = 66\n";
+    const double first = DriverSim::elapsedSeconds() + 0.1;
+    const double second = first + 0.1;
+    const std::string text = "at " + std::to_string(second) + " pravex.fps = 77\n"
+                             "at " + std::to_string(first) + " pravex.fps = 66\n";
     QVERIFY(DriverSim::loadScenario(text));
     const int fd = openDriver(Family::Pravex);
-    QByteArray answer;
-    ask(fd, 99, 5, &answer);
-    QCOMPARE(answer.left(2).toHex(), QByteArray("003c"));
-    QTest::qWait(90);
-    ask(fd, 99, 5, &answer);
-    QCOMPARE(answer.left(2).toHex(), QByteArray("0042"));
-    QTest::qWait(90);
-    ask(fd, 99, 5, &answer);
-    QCOMPARE(answer.left(2).toHex(), QByteArray("004d"));
+
+    // Each query is judged by the clock around it; a busy machine may make one undecidable.
+    int decided = 0;
+    for (int i = 0; i < 3; ++i) {
+        const double before = DriverSim::elapsedSeconds();
+        QByteArray answer;
+        ask(fd, 99, 5, &answer);
+        const double after = DriverSim::elapsedSeconds();
+        const int fps = (static_cast<unsigned char>(answer[0]) << 8) | static_cast<unsigned char>(answer[1]);
+        if (after < first) {
+            QCOMPARE(fps, 60);
+            ++decided;
+        } else if (before >= first && after < second) {
+            QCOMPARE(fps, 66);
+            ++decided;
+        } else if (before >= second) {
+            QCOMPARE(fps, 77);
+            ++decided;
+        }
+        QTest::qWait(100);
+    }
+    QVERIFY(decided >= 2);
+    QCOMPARE(DriverSim::controller(Family::Pravex).fps, 77);
 }
 
 void TestDriverSim::controlFileIsReReadWhenChanged()
