@@ -157,6 +157,14 @@ void MainDialog::newGraph()
     delete graph;
 }
 
+void MainDialog::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    // A driver lost and found while a calibration hid the window refreshed the
+    // page with the calibration's output setting; show the record as it is now.
+    switchSet();
+}
+
 QString MainDialog::fpsText() const
 {
     if (!param->driverFound)

@@ -7,6 +7,7 @@
 
 class CalibrateArea;
 class Param;
+class QShowEvent;
 class QTimer;
 
 // The main window: watches the driver once a second and shows its state,
@@ -33,6 +34,9 @@ public slots:
     void checkBoxUSBClicked();
     void reSetFPS();
     void newGraph();
+
+protected:
+    void showEvent(QShowEvent *event) override;
 
 private:
     QString fpsText() const;
