@@ -19,6 +19,7 @@ const Product Product::pravex = {
         102,     // GetBasicStatus
         100,     // GetGraph
         0,       // no GetTouchPoint
+        false,   // no GetMatrix
         128,
         1023,
         true,
@@ -63,6 +64,7 @@ const Product Product::lunari = {
         69,      // GetBasicStatus
         0,       // no GetGraph
         70,      // GetTouchPoint
+        true,    // GetMatrix
         129,
         4095,
         false,

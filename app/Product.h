@@ -23,6 +23,7 @@ struct CommandSet
     unsigned char getBasicStatus;
     unsigned char getGraph;
     unsigned char getTouchPoint;
+    bool hasMatrix;           // answers the raw matrix queries 66 and 67
     int scratchSize;          // size of the shared request/answer buffer
     int areaDivisor;          // the driver's touch-area scale, 0 to areaDivisor
     bool reportsChannels;     // basic status bytes 5 and 8 carry channelCount and intensity

@@ -165,7 +165,7 @@ int SetCalibrateMode(unsigned char mode)
 
 int GetMatrix(Param *param, unsigned char code)
 {
-    if (code != 66 && code != 67)
+    if ((code != 66 && code != 67) || !commands().hasMatrix)
         return -2;
     // Both counts come from single status bytes; the bound keeps a record
     // changed by other means from reading past the buffer.

@@ -554,6 +554,8 @@ void TestDriverLink::operationsTheCommandSetLacks_data()
 
     QTest::newRow("pravex SetCalibrateMode") << pravexName << "SetCalibrateMode";
     QTest::newRow("pravex GetTouchPoint") << pravexName << "GetTouchPoint";
+    QTest::newRow("pravex GetMatrix66") << pravexName << "GetMatrix66";
+    QTest::newRow("pravex GetMatrix67") << pravexName << "GetMatrix67";
     QTest::newRow("lunari SetIntensity") << lunariName << "SetIntensity";
     QTest::newRow("lunari GetGraph") << lunariName << "GetGraph";
 }
