@@ -89,6 +89,17 @@ class Image:
                     found += 1
         return found
 
+    def contains(self, colour, x, y, width, height):
+        """True as soon as one pixel of the region has the colour."""
+        wanted = bytes(colour)
+        for row in range(y, y + height):
+            start = (row * self.width + x) * self.channels
+            line = self.data[start:start + width * self.channels]
+            for offset in range(0, len(line), self.channels):
+                if line[offset:offset + 3] == wanted:
+                    return True
+        return False
+
     def find(self, template, x0, y0, x1, y1):
         """Top-left corners in [x0, x1] x [y0, y1] where every opaque pixel of
         the template equals the picture's pixel."""
@@ -197,6 +208,7 @@ class Session:
         shutil.rmtree(self.shots, ignore_errors=True)
         os.makedirs(self.shots)
         self.shot_number = 0
+        self.shot_time = None
         self.programs = []
         self.xvfb = None
         self.display = None
@@ -235,6 +247,7 @@ class Session:
     def screenshot(self, label):
         """The whole screen, kept as <screenshots>/<case>/<n>-<label>.png."""
         self.shot_number += 1
+        self.shot_time = time.monotonic()
         path = os.path.join(self.shots, f"{self.shot_number:02d}-{label}.png")
         env = dict(os.environ, DISPLAY=self.display)
         xwd = subprocess.run(["xwd", "-root", "-silent"], env=env, capture_output=True,

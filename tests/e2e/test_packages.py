@@ -13,7 +13,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from e2e import Failure, Program, check, log, run, wait_until  # noqa: E402
+from e2e import Program, check, log, run, wait_until  # noqa: E402
 
 ICON_SIZES = (16, 32, 48, 64, 128, 256)
 LANGUAGES = ("de", "zh_CN")
