@@ -8,6 +8,7 @@
 #include "signalviews/Graph.h"
 
 #include <QCheckBox>
+#include <QFileInfo>
 #include <QIcon>
 #include <QLabel>
 #include <QPixmap>
@@ -21,7 +22,10 @@ MainDialog::MainDialog()
     ui.setupUi(this);
     if (Product::active().iconFromLogoFile) {
         QIcon icon;
-        icon.addFile(QStringLiteral("logo.jpg"));
+        const QString logo = QStringLiteral("logo.jpg");
+        // Reading a FIFO or a device of that name would block the start for good.
+        if (QFileInfo(logo).isFile())
+            icon.addFile(logo);
         setWindowIcon(icon);
     }
     param = Param::getInst();
