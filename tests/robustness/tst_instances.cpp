@@ -1,0 +1,223 @@
+// The single-instance guard against copies killed without releasing it and
+// copies started at the same instant: exactly one copy runs.
+#include "app/Product.h"
+
+#include <QProcess>
+#include <QSharedMemory>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+bool guardHeld(const Product &product)
+{
+    QSharedMemory probe(QString::fromLatin1(product.instanceKey));
+    return probe.attach(QSharedMemory::ReadOnly);
+}
+
+const Product &productNamed(const QString &program)
+{
+    return program == QLatin1String(Product::lunari.programName) ? Product::lunari : Product::pravex;
+}
+
+QByteArray executableOf(const Product &product)
+{
+    return &product == &Product::lunari ? QByteArray(LUNARI_PROGRAM) : QByteArray(PRAVEX_PROGRAM);
+}
+
+// Copies of a program that wait on one pipe and start together when it closes.
+class Racers
+{
+public:
+    Racers(const QByteArray &program, int count)
+    {
+        if (::pipe(gate) != 0)
+            return;
+        // Everything the children need is built before fork; they only read and exec.
+        const QByteArray platform("QT_QPA_PLATFORM=offscreen");
+        environment.append(platform);
+        for (char **entry = environ; *entry; ++entry) {
+            if (qstrncmp(*entry, "QT_QPA_PLATFORM=", 16) != 0)
+                environment.append(QByteArray(*entry));
+        }
+        std::vector<char *> envp;
+        for (QByteArray &entry : environment)
+            envp.push_back(entry.data());
+        envp.push_back(nullptr);
+        QByteArray path = program;
+        char *argv[] = {path.data(), nullptr};
+        for (int i = 0; i < count; ++i) {
+            const pid_t pid = ::fork();
+            if (pid == 0) {
+                char byte;
+                ::close(gate[1]);
+                while (::read(gate[0], &byte, 1) < 0) {
+                }
+                ::execve(argv[0], argv, envp.data());
+                ::_exit(127);
+            }
+            if (pid > 0)
+                pids.push_back(pid);
+        }
+        ::close(gate[0]);
+    }
+
+    ~Racers()
+    {
+        release();
+        killAll();
+    }
+
+    void release()
+    {
+        if (gate[1] >= 0) {
+            ::close(gate[1]);
+            gate[1] = -1;
+        }
+    }
+
+    // Copies still running; those that ended are collected with their status.
+    int running()
+    {
+        int alive = 0;
+        for (pid_t &pid : pids) {
+            if (pid <= 0)
+                continue;
+            int status = 0;
+            const pid_t ended = ::waitpid(pid, &status, WNOHANG);
+            if (ended == 0) {
+                ++alive;
+            } else {
+                statuses.push_back(status);
+                pid = -1;
+            }
+        }
+        return alive;
+    }
+
+    void killAll()
+    {
+        // Only positive ids: kill(-1) would reach every process there is.
+        for (pid_t &pid : pids) {
+            if (pid > 0) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, nullptr, 0);
+                pid = -1;
+            }
+        }
+    }
+
+    std::vector<int> statuses;
+
+private:
+    int gate[2] = {-1, -1};
+    std::vector<pid_t> pids;
+    QList<QByteArray> environment;
+};
+
+} // namespace
+
+class TestInstances : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void startedAtTheSameInstant_data();
+    void startedAtTheSameInstant();
+    void killedCopiesLeaveNoBlockingSegment_data();
+    void killedCopiesLeaveNoBlockingSegment();
+
+private:
+    QTemporaryDir workDir;
+};
+
+void TestInstances::initTestCase()
+{
+    QVERIFY(workDir.isValid());
+    QVERIFY(QDir::setCurrent(workDir.path()));
+    QTRY_VERIFY2_WITH_TIMEOUT(!guardHeld(Product::pravex) && !guardHeld(Product::lunari),
+                              "another copy of a program is running", 60000);
+}
+
+void TestInstances::startedAtTheSameInstant_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<int>("copies");
+    for (const Product *product : {&Product::pravex, &Product::lunari}) {
+        const QString name = QString::fromLatin1(product->programName);
+        QTest::newRow(qPrintable(name + ", two copies")) << name << 2;
+        QTest::newRow(qPrintable(name + ", four copies")) << name << 4;
+    }
+}
+
+void TestInstances::startedAtTheSameInstant()
+{
+    QFETCH(QString, program);
+    QFETCH(int, copies);
+    const Product &product = productNamed(program);
+    // Each round ends by killing the copy that runs, so every later round
+    // also races over the segment that copy left behind.
+    for (int round = 0; round < 4; ++round) {
+        Racers racers(executableOf(product), copies);
+        racers.release();
+        QTRY_VERIFY_WITH_TIMEOUT(racers.running() <= 1, 10000);
+        // The refused copies end at once; the one that runs goes on.
+        QTest::qWait(1500);
+        QCOMPARE(racers.running(), 1);
+        QCOMPARE(int(racers.statuses.size()), copies - 1);
+        for (int status : racers.statuses)
+            QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 0, qPrintable(QString::number(status)));
+        QVERIFY(guardHeld(product));
+        racers.killAll();
+    }
+}
+
+void TestInstances::killedCopiesLeaveNoBlockingSegment_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<int>("delayMs");
+    for (const Product *product : {&Product::pravex, &Product::lunari}) {
+        const QString name = QString::fromLatin1(product->programName);
+        // Killed while starting up, and killed while running.
+        for (int delay : {0, 30, 120, 1000})
+            QTest::newRow(qPrintable(QStringLiteral("%1 killed after %2 ms").arg(name).arg(delay))) << name << delay;
+    }
+}
+
+void TestInstances::killedCopiesLeaveNoBlockingSegment()
+{
+    QFETCH(QString, program);
+    QFETCH(int, delayMs);
+    const Product &product = productNamed(program);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+
+    QProcess killed;
+    killed.setProcessEnvironment(environment);
+    killed.start(QString::fromLocal8Bit(executableOf(product)), QStringList());
+    QVERIFY(killed.waitForStarted());
+    QTest::qWait(delayMs);
+    const qint64 pid = killed.processId();
+    QVERIFY(pid > 0);
+    ::kill(static_cast<pid_t>(pid), SIGKILL);
+    QVERIFY(killed.waitForFinished(5000));
+
+    QProcess next;
+    next.setProcessEnvironment(environment);
+    next.start(QString::fromLocal8Bit(executableOf(product)), QStringList());
+    QVERIFY(next.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(guardHeld(product) || next.state() == QProcess::NotRunning, 10000);
+    // A copy refused by a stale segment would end within this time.
+    QVERIFY(!next.waitForFinished(1500));
+    QCOMPARE(next.state(), QProcess::Running);
+    next.kill();
+    next.waitForFinished(5000);
+}
+
+QTEST_GUILESS_MAIN(TestInstances)
+#include "tst_instances.moc"
