@@ -8,6 +8,7 @@
 #include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
+#include <QPixmap>
 #include <QPushButton>
 #include <QSpacerItem>
 #include <QTabWidget>
@@ -33,8 +34,9 @@ void Ui_MainDialog::setupUi(QDialog *MainDialog)
         MainDialog->setObjectName(QString::fromUtf8("MainDialog"));
     MainDialog->setWindowModality(Qt::WindowModal);
     MainDialog->resize(product.dialogSize);
-    QIcon icon;
-    icon.addFile(QString::fromUtf8(":/ICO/ICO_TITLE"), QSize(), QIcon::Normal, QIcon::Off);
+    // Read as a pixmap: QIcon::addFile on a name without a suffix would load
+    // the whole MIME database only to guess that the resource is a PNG.
+    const QIcon icon(QPixmap(QString::fromUtf8(":/ICO/ICO_TITLE")));
     MainDialog->setWindowIcon(icon);
     MainDialog->setSizeGripEnabled(false);
     MainDialog->setModal(true);
