@@ -52,7 +52,8 @@ void paintTarget(QPainter &painter, const QRect &area, int status, int value)
     const int cx = status == 2 ? left + 9 * w / 10 : left + w / 10;
     const int cy = status == 3 ? top + 9 * h / 10 : top + h / 10;
     const int r = w > h ? h / 15 : w / 15;
-    const int p = value * r / FullTarget;
+    // On a very large area the product passes 32 bits.
+    const int p = static_cast<int>(static_cast<qint64>(value) * r / FullTarget);
 
     painter.setPen(Qt::NoPen);
     painter.setBrush(QBrush(Qt::green, Qt::SolidPattern));
