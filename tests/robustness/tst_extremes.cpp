@@ -121,6 +121,8 @@ private slots:
     void graphWindowsAtTheLimits();
     void calibrationAtTheLimits_data();
     void calibrationAtTheLimits();
+    void calibrationFrameOnAHugeArea_data();
+    void calibrationFrameOnAHugeArea();
 
 private:
     std::unique_ptr<QTemporaryDir> workDir;
@@ -337,6 +339,41 @@ void TestExtremes::calibrationAtTheLimits()
     }
     QVERIFY(param->outputEnabled);
     QCOMPARE(driver.output, 1);
+}
+
+void TestExtremes::calibrationFrameOnAHugeArea_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<int>("value");
+    for (int status = 1; status <= 3; ++status) {
+        QTest::newRow(qPrintable(QStringLiteral("target %1, full").arg(status))) << status << 150;
+        QTest::newRow(qPrintable(QStringLiteral("target %1, 65535").arg(status))) << status << 65535;
+    }
+}
+
+void TestExtremes::calibrationFrameOnAHugeArea()
+{
+    QFETCH(int, status);
+    QFETCH(int, value);
+    // The area a driver reporting edges of 0xFFFF gives on a 32767 x 32767
+    // desktop: the target radius is 139940, and the progress times it passes 32 bits.
+    const int size = int(32767LL * 65535 / 1023);
+    const QRect area(0, 0, size, size);
+    const int r = size / 15;
+    const int cx = status == 2 ? 9 * size / 10 : size / 10;
+    const int cy = status == 3 ? 9 * size / 10 : size / 10;
+    QImage image(200, 200, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    {
+        QPainter painter(&image);
+        painter.translate(100 - cx, 100 - cy);
+        CalibrateArea::paintCalibration(painter, area, status, value, false, QRect());
+    }
+    QVERIFY(r > 32768);
+    // Around the centre: the crosshair, and the progress disc filling the circle.
+    QCOMPARE(image.pixel(100, 100), qRgb(0, 0, 0));
+    QCOMPARE(image.pixel(110, 90), qRgb(0, 255, 0));
+    QCOMPARE(image.pixel(10, 190), qRgb(0, 255, 0));
 }
 
 QTEST_MAIN(TestExtremes)
