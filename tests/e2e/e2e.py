@@ -21,11 +21,11 @@ BLACK = (0, 0, 0)
 RED = (255, 0, 0)
 
 
+# Programs the cases run besides the two controllers.
+TOOLS = ("Xvfb", "xdotool", "xwd", "xwininfo", "convert", "identify", "ipcs", "ipcrm")
+
+
 class Failure(Exception):
-    pass
-
-
-class Skip(Exception):
     pass
 
 
@@ -550,11 +550,15 @@ def load_config():
 
 
 def run(cases):
-    """Entry point: e2e_cases.py <case>; exit status 0 pass, 1 fail, 77 skip."""
+    """Entry point: <script> <case>; exit status 0 when the case passes, 1 when it fails."""
     if len(sys.argv) != 2 or sys.argv[1] not in cases:
         print("usage: {} <case>\ncases: {}".format(sys.argv[0], " ".join(sorted(cases))), file=sys.stderr)
         return 2
     name = sys.argv[1]
+    missing = [tool for tool in TOOLS if not shutil.which(tool)]
+    if missing:
+        log(f"FAIL {name}: missing {' '.join(missing)} (scripts/install-deps.sh installs them)")
+        return 1
     config = load_config()
     session = Session(name, config)
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
@@ -563,9 +567,6 @@ def run(cases):
         session.start_display()
         cases[name](session)
         session.finish()
-    except Skip as skip:
-        log(f"SKIP {name}: {skip}")
-        return 77
     except Failure as failure:
         log(f"FAIL {name}: {failure}")
         log(f"screenshots and transcripts: {session.shots}")
