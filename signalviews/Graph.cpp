@@ -139,8 +139,10 @@ void Graph::rePaint()
 {
     if (waveGraphX)
         return;
+    // Only the map changes: the buttons, slider and label above it are left
+    // alone, and the discs last painted outside the map are wiped.
     if (GetMatrix(param, 66) > 0 && GetTouchPoint(param) > 0)
-        update();
+        update(SensorMap::paintedArea(param->touchData) | lastMapArea);
 }
 
 void Graph::paintEvent(QPaintEvent *event)
@@ -151,6 +153,7 @@ void Graph::paintEvent(QPaintEvent *event)
     }
     QPainter painter(this);
     sensorMap.paint(painter, param->matrix, param->layoutX, param->layoutY, param->touchData);
+    lastMapArea = SensorMap::paintedArea(param->touchData);
 }
 
 void Graph::layOutChannels()

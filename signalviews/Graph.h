@@ -73,6 +73,7 @@ private:
     int samples[Samples] = {};
     bool layoutPending = false;
     SensorMap sensorMap;
+    QRect lastMapArea;   // what the last paint of the sensor map covered
 };
 
 #endif // GRAPH_H

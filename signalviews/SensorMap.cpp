@@ -14,6 +14,14 @@ int boundedLayout(int count)
     return qBound(0, count, int(SensorMap::MaxLayout));
 }
 
+QRect discRect(const unsigned char *touchData, int i)
+{
+    const int px = KerDecode::touchX(touchData, i) * SensorMap::Width / 4095;
+    const int py = KerDecode::touchY(touchData, i) * SensorMap::Height / 4095;
+    return QRect(SensorMap::Left - SensorMap::DiscSize / 2 + px, SensorMap::Top - SensorMap::DiscSize / 2 + py,
+                 SensorMap::DiscSize, SensorMap::DiscSize);
+}
+
 } // namespace
 
 SensorMap::SensorMap()
@@ -69,12 +77,18 @@ void SensorMap::paintTouchPoints(QPainter &painter, const unsigned char *touchDa
     painter.save();
     painter.setPen(Qt::NoPen);
     painter.setBrush(QColor(255, 0, 0));
-    for (int i = 0; i < count; ++i) {
-        const int px = KerDecode::touchX(touchData, i) * Width / 4095;
-        const int py = KerDecode::touchY(touchData, i) * Height / 4095;
-        painter.drawEllipse(QRect(Left - DiscSize / 2 + px, Top - DiscSize / 2 + py, DiscSize, DiscSize));
-    }
+    for (int i = 0; i < count; ++i)
+        painter.drawEllipse(discRect(touchData, i));
     painter.restore();
+}
+
+QRect SensorMap::paintedArea(const unsigned char *touchData)
+{
+    QRect area(Left, Top, Width, Height);
+    const int count = KerDecode::touchCount(touchData);
+    for (int i = 0; i < count; ++i)
+        area |= discRect(touchData, i);
+    return area;
 }
 
 void SensorMap::fillCells(const unsigned char *matrix, int layoutX, int layoutY)

@@ -2,6 +2,7 @@
 #define SENSORMAP_H
 
 #include <QImage>
+#include <QRect>
 #include <QRgb>
 
 class QPainter;
@@ -31,6 +32,11 @@ public:
     static void paintPlain(QPainter &painter, const unsigned char *matrix, int layoutX, int layoutY,
                            const unsigned char *touchData);
     static void paintTouchPoints(QPainter &painter, const unsigned char *touchData);
+
+    // Everything paint() can draw for this touch block: the map and every
+    // disc, which lies partly or wholly beyond the map when a coordinate is
+    // out of the driver's range.
+    static QRect paintedArea(const unsigned char *touchData);
 
 private:
     void fillCells(const unsigned char *matrix, int layoutX, int layoutY);

@@ -1,0 +1,176 @@
+#include "app/Product.h"
+#include "driverlink/KerDriverFunc.h"
+#include "driverlink/Param.h"
+#include "signalviews/Graph.h"
+#include "signalviews/SensorMap.h"
+#include "tests/support/TestSupport.h"
+
+#include <QPainter>
+#include <QPushButton>
+#include <QScreen>
+#include <QSlider>
+#include <QtTest>
+
+#include <array>
+#include <vector>
+
+namespace {
+
+const QRgb Red = qRgb(255, 0, 0);
+const QRgb Untouched = qRgb(1, 2, 3);
+
+using TouchBlock = std::array<unsigned char, Param::TouchDataSize>;
+
+// A touch block with the given count byte and points (driver coordinates, little-endian).
+TouchBlock touchBlock(int count, const std::vector<QPoint> &points)
+{
+    TouchBlock block{};
+    block[0] = static_cast<unsigned char>(count);
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        block[2 + 4 * i] = static_cast<unsigned char>(points[i].x() & 0xff);
+        block[3 + 4 * i] = static_cast<unsigned char>(points[i].x() >> 8);
+        block[4 + 4 * i] = static_cast<unsigned char>(points[i].y() & 0xff);
+        block[5 + 4 * i] = static_cast<unsigned char>(points[i].y() >> 8);
+    }
+    return block;
+}
+
+QImage onScreen(QWidget &window)
+{
+    return window.screen()->grabWindow(window.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+class PaintCounter : public QObject
+{
+public:
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(TouchBlock)
+
+class TestGraphRepaint : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void paintedAreaHoldsWhatIsPainted_data();
+    void paintedAreaHoldsWhatIsPainted();
+    void ticksRepaintOnlyTheMap();
+    void discBeyondTheMapIsDrawnAndWiped();
+};
+
+void TestGraphRepaint::paintedAreaHoldsWhatIsPainted_data()
+{
+    QTest::addColumn<int>("layout");
+    QTest::addColumn<TouchBlock>("touch");
+
+    QTest::newRow("no touch") << 40 << touchBlock(0, {});
+    QTest::newRow("centre") << 40 << touchBlock(1, {{2048, 2048}});
+    QTest::newRow("corners") << 40 << touchBlock(2, {{0, 0}, {4095, 4095}});
+    QTest::newRow("beyond the driver's range") << 40 << touchBlock(2, {{8191, 100}, {100, 8191}});
+    QTest::newRow("no cells, disc beyond") << 0 << touchBlock(1, {{6000, 6000}});
+    std::vector<QPoint> spread;
+    for (int i = 0; i < 31; ++i)
+        spread.push_back(QPoint(i * 260, 8000 - i * 258));
+    QTest::newRow("count byte above 31") << 255 << touchBlock(200, spread);
+}
+
+void TestGraphRepaint::paintedAreaHoldsWhatIsPainted()
+{
+    QFETCH(int, layout);
+    QFETCH(TouchBlock, touch);
+    std::vector<unsigned char> matrix(static_cast<std::size_t>(layout * layout), 20);
+
+    // Large enough for a disc at the far end of an 8191 coordinate.
+    QImage image(1700, 1300, QImage::Format_RGB32);
+    image.fill(Untouched);
+    SensorMap map;
+    {
+        QPainter painter(&image);
+        map.paint(painter, matrix.data(), layout, layout, touch.data());
+    }
+
+    QRect changed;
+    for (int y = 0; y < image.height(); ++y) {
+        const QRgb *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            if (line[x] != Untouched)
+                changed |= QRect(x, y, 1, 1);
+        }
+    }
+    const QRect area = SensorMap::paintedArea(touch.data());
+    QVERIFY2(area.contains(changed), qPrintable(QStringLiteral("painted %1,%2 %3x%4 outside the area")
+                                                    .arg(changed.x()).arg(changed.y())
+                                                    .arg(changed.width()).arg(changed.height())));
+    // No larger than the map and what was painted, so a tick repaints no more than it must.
+    const QRect mapRect(SensorMap::Left, SensorMap::Top, SensorMap::Width, SensorMap::Height);
+    QVERIFY((changed | mapRect).adjusted(-1, -1, 1, 1).contains(area));
+}
+
+void TestGraphRepaint::ticksRepaintOnlyTheMap()
+{
+    Param *param = TestSupport::useProduct(Product::lunari);
+    DriverSim::Controller &driver = TestSupport::simulated();
+    driver.layoutX = 40;
+    driver.layoutY = 30;
+    QCOMPARE(GetBasicStatus(param), 1);
+
+    Graph graph;
+    graph.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&graph));
+    QTest::qWait(50);
+    PaintCounter window;
+    PaintCounter button;
+    PaintCounter slider;
+    graph.installEventFilter(&window);
+    graph.findChild<QPushButton *>(QStringLiteral("plusButton"))->installEventFilter(&button);
+    graph.findChild<QSlider *>(QStringLiteral("thresholdSlider"))->installEventFilter(&slider);
+
+    for (int tick = 0; tick < 3; ++tick) {
+        const int before = window.paints;
+        graph.rePaint();
+        QTRY_VERIFY(window.paints > before);
+    }
+    QCOMPARE(button.paints, 0);
+    QCOMPARE(slider.paints, 0);
+}
+
+void TestGraphRepaint::discBeyondTheMapIsDrawnAndWiped()
+{
+    Param *param = TestSupport::useProduct(Product::lunari);
+    DriverSim::Controller &driver = TestSupport::simulated();
+    driver.animate = false;
+    driver.layoutX = 8;
+    driver.layoutY = 6;
+    driver.matrix66.assign(48, 20);
+    // X 4146 is past the driver's 4095: the disc covers x 816 to 831, right of the map's edge at 815.
+    const TouchBlock beyond = touchBlock(1, {{4146, 2048}});
+    std::copy(beyond.begin(), beyond.begin() + driver.touchBlock.size(), driver.touchBlock.begin());
+    QCOMPARE(GetBasicStatus(param), 1);
+
+    Graph graph;
+    graph.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&graph));
+    const QRgb background = onScreen(graph).pixel(826, 370);
+    QVERIFY(background != Red);
+
+    graph.rePaint();
+    QTRY_COMPARE(onScreen(graph).pixel(826, 370), Red);
+
+    driver.touchBlock.fill(0);
+    graph.rePaint();
+    QTRY_COMPARE(onScreen(graph).pixel(826, 370), background);
+}
+
+QTEST_MAIN(TestGraphRepaint)
+#include "tst_graphrepaint.moc"
