@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test: Qt 6, Qt 5.15,
 # and Qt 6 under AddressSanitizer and UndefinedBehaviorSanitizer.
-# Usage: scripts/test.sh [suite...]   (suites: qt6 qt5 sanitize; default all)
+# Then runs the fuzz targets for a bounded time (FUZZ_SECONDS, default 45 each).
+# Usage: scripts/test.sh [suite...]   (suites: qt6 qt5 sanitize fuzz; default all)
 set -uo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -36,12 +37,13 @@ run_suite() {
 }
 
 suites=("$@")
-[ ${#suites[@]} -eq 0 ] && suites=(qt6 qt5 sanitize)
+[ ${#suites[@]} -eq 0 ] && suites=(qt6 qt5 sanitize fuzz)
 for suite in "${suites[@]}"; do
     case "$suite" in
         qt6) run_suite qt6 -DCONTROLLER_QT_MAJOR=6 ;;
         qt5) run_suite qt5 -DCONTROLLER_QT_MAJOR=5 ;;
         sanitize) run_suite sanitize -DCONTROLLER_QT_MAJOR=6 -DCONTROLLER_SANITIZE=ON ;;
+        fuzz) "$root/scripts/fuzz.sh" "${FUZZ_SECONDS:-45}" || failed+=("fuzz") ;;
         *) echo "unknown suite: $suite" >&2; exit 2 ;;
     esac
 done
