@@ -67,7 +67,7 @@ sleep 2
 for i in 0 1; do
     if ! kill -0 "${pids[$i]}" 2>/dev/null; then
         program=$([ "$i" = 0 ] && echo pravex_controller || echo lunari_controller)
-        echo "demo: $program ended at once: a copy of it already runs on this desktop (one copy per desktop)" >&2
+        echo "demo: $program ended at once: a copy of it is already running (one copy at a time)" >&2
     fi
 done
 cat <<EOF
