@@ -67,6 +67,8 @@ bool plant(const QString &directory, const char *name, const QString &kind, cons
         return ::mkfifo(QFile::encodeName(path).constData(), 0644) == 0;
     if (kind == QLatin1String("loop"))
         return QFile::link(path, path);
+    if (kind == QLatin1String("device"))
+        return QFile::link(QStringLiteral("/dev/zero"), path);
     if (kind == QLatin1String("empty"))
         return writeBytes(path, QByteArray());
     if (kind == QLatin1String("garbage"))
@@ -265,6 +267,7 @@ void TestHostileFiles::programStartsWithDamagedFiles_data()
     QTest::newRow("pravex, truncated catalogue, huge icon") << pravex << "truncated" << "huge image";
     QTest::newRow("pravex, directories") << pravex << "directory" << "directory";
     QTest::newRow("pravex, catalogue that never ends") << pravex << "fifo" << "fifo";
+    QTest::newRow("pravex, endless device") << pravex << "device" << "device";
     QTest::newRow("lunari, hostile catalogue") << lunari << "hostile lengths" << "missing";
     QTest::newRow("lunari, catalogue that never ends") << lunari << "fifo" << "missing";
 }
