@@ -14,6 +14,8 @@ import sys
 import tempfile
 import time
 
+# Nothing is written into the source tree.
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from e2e import BLUE, GREEN, SCREEN_HEIGHT, SCREEN_WIDTH, Failure, Program, Session, log, wait_until  # noqa: E402

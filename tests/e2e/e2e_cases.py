@@ -6,6 +6,8 @@ import os
 import sys
 import time
 
+# Nothing is written into the source tree.
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from e2e import (BLACK, BLUE, GREEN, RED, SCREEN_HEIGHT, SCREEN_WIDTH, Program, big_endian,  # noqa: E402

@@ -11,6 +11,8 @@ import shutil
 import subprocess
 import sys
 
+# Nothing is written into the source tree.
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from e2e import Program, check, log, run, wait_until  # noqa: E402
