@@ -54,6 +54,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         MainDialog window;
         window.reSetFPS();
         window.initAboutInformation();
+        QImage picture(window.size(), QImage::Format_RGB32);
+        picture.fill(Qt::white);
+        window.render(&picture);
     }
     {
         auto graph = std::make_unique<Graph>();
