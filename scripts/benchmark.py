@@ -618,10 +618,14 @@ def fmt(value, digits):
     return "n/a" if value is None else f"{value:.{digits}f}"
 
 
-def ratio_text(value, reference):
+def ratio_text(value, reference, labelled):
+    """The value's ratios to the empty reference and to the one with a text label."""
     if value is None or not reference:
         return ""
-    return f" ({value / reference:.2f} ×)"
+    text = f" ({value / reference:.2f} ×"
+    if labelled:
+        text += f" / {value / labelled:.2f} ×"
+    return text + ")"
 
 
 def report(config, results):
@@ -675,7 +679,7 @@ def report(config, results):
             value = results.median(program, figure)
             text = fmt(value, digits)
             if figure in ("startup", "startup.cpu", "hwm"):
-                text += ratio_text(value, reference[figure])
+                text += ratio_text(value, reference[figure], results.median(REFERENCE_LABEL, figure))
             if check and value is not None and not check(value):
                 text += " MISSED"
                 missed.append(f"{program}: {label}")
@@ -683,6 +687,8 @@ def report(config, results):
         cells.append(target)
         table.append(cells)
     lines = [markdown(header, table)]
+    lines.append("")
+    lines.append("Ratios in brackets: to the empty reference dialog / to the reference with one text label.")
 
     def both(figure, digits):
         return [fmt(results.median(REFERENCE, figure), digits), fmt(results.median(REFERENCE_LABEL, figure), digits)]
