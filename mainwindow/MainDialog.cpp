@@ -10,11 +10,29 @@
 #include <QCheckBox>
 #include <QFileInfo>
 #include <QIcon>
+#include <QImageReader>
 #include <QLabel>
 #include <QPixmap>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
+
+namespace {
+
+// The decoded size Qt 6 allows an image by default; Qt 5 sets no bound.
+const qint64 MaxIconBytes = 128 * 1024 * 1024;
+
+// A FIFO or a device of that name would block the start for good, and a
+// picture whose header claims a huge size would take minutes and gigabytes to decode.
+bool iconFileUsable(const QString &file)
+{
+    if (!QFileInfo(file).isFile())
+        return false;
+    const QSize size = QImageReader(file).size();
+    return !size.isValid() || qint64(size.width()) * size.height() * 4 <= MaxIconBytes;
+}
+
+} // namespace
 
 MainDialog::MainDialog()
     : QDialog(nullptr)
@@ -23,8 +41,7 @@ MainDialog::MainDialog()
     if (Product::active().iconFromLogoFile) {
         QIcon icon;
         const QString logo = QStringLiteral("logo.jpg");
-        // Reading a FIFO or a device of that name would block the start for good.
-        if (QFileInfo(logo).isFile())
+        if (iconFileUsable(logo))
             icon.addFile(logo);
         setWindowIcon(icon);
     }
