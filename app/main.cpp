@@ -10,6 +10,7 @@
 #include <QSharedMemory>
 #include <QTranslator>
 
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -43,6 +44,8 @@ int lockStart(const char *key)
     for (int attempt = 0; attempt < 500; ++attempt) {
         if (::flock(file, LOCK_EX | LOCK_NB) == 0)
             return file;
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            break;
         ::usleep(10000);
     }
     ::close(file);
