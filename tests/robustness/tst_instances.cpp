@@ -8,6 +8,9 @@
 #include <QtTest>
 
 #include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -131,6 +134,8 @@ private slots:
     void startedAtTheSameInstant();
     void killedCopiesLeaveNoBlockingSegment_data();
     void killedCopiesLeaveNoBlockingSegment();
+    void plantedStartLock_data();
+    void plantedStartLock();
 
 private:
     QTemporaryDir workDir;
@@ -217,6 +222,57 @@ void TestInstances::killedCopiesLeaveNoBlockingSegment()
     QCOMPARE(next.state(), QProcess::Running);
     next.kill();
     next.waitForFinished(5000);
+}
+
+void TestInstances::plantedStartLock_data()
+{
+    QTest::addColumn<QString>("kind");
+    for (const char *kind : {"fifo", "link", "directory", "held for good"})
+        QTest::newRow(kind) << QString::fromLatin1(kind);
+}
+
+void TestInstances::plantedStartLock()
+{
+    QFETCH(QString, kind);
+    // Whatever another user leaves under the start lock's name in the shared
+    // temporary directory, the program starts, follows no link, and runs once.
+    const QString lock = QDir::tempPath() + QStringLiteral("/windows_pravex_driver.startlock");
+    const QString elsewhere = workDir.filePath(QStringLiteral("elsewhere"));
+    QFile::remove(lock);
+    QDir().rmdir(lock);
+    int holder = -1;
+    if (kind == QLatin1String("fifo")) {
+        QVERIFY(::mkfifo(QFile::encodeName(lock).constData(), 0644) == 0);
+    } else if (kind == QLatin1String("link")) {
+        QVERIFY(QFile::link(elsewhere, lock));
+    } else if (kind == QLatin1String("directory")) {
+        QVERIFY(QDir().mkdir(lock));
+    } else {
+        holder = ::open(QFile::encodeName(lock).constData(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+        QVERIFY(holder >= 0);
+        QVERIFY(::flock(holder, LOCK_EX) == 0);
+    }
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    QProcess first;
+    QProcess second;
+    for (QProcess *process : {&first, &second}) {
+        process->setProcessEnvironment(environment);
+        process->start(QString::fromLocal8Bit(executableOf(Product::pravex)), QStringList());
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(guardHeld(Product::pravex), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(first.state() == QProcess::NotRunning || second.state() == QProcess::NotRunning, 15000);
+    QVERIFY((first.state() == QProcess::Running) != (second.state() == QProcess::Running));
+    QVERIFY(!QFile::exists(elsewhere));
+    for (QProcess *process : {&first, &second}) {
+        process->kill();
+        process->waitForFinished(5000);
+    }
+    if (holder >= 0)
+        ::close(holder);
+    QFile::remove(lock);
+    QDir().rmdir(lock);
 }
 
 QTEST_GUILESS_MAIN(TestInstances)
