@@ -1,3 +1,4 @@
+#include "tests/support/PaintCounter.h"
 #include "app/Product.h"
 #include "driverlink/KerDriverFunc.h"
 #include "driverlink/Param.h"
@@ -39,20 +40,6 @@ QImage onScreen(QWidget &window)
 {
     return window.screen()->grabWindow(window.winId()).toImage().convertToFormat(QImage::Format_RGB32);
 }
-
-class PaintCounter : public QObject
-{
-public:
-    int paints = 0;
-
-protected:
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint)
-            ++paints;
-        return false;
-    }
-};
 
 } // namespace
 

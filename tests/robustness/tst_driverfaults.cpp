@@ -1,6 +1,7 @@
 // A driver that vanishes, fails every Nth transfer or answers short: the
 // windows keep running, show the driver's state, keep the user's choices and
 // hold no more than the one driver descriptor.
+#include "tests/support/PaintCounter.h"
 #include "ProcessResources.h"
 #include "calibration/CalibrateArea.h"
 #include "driverlink/KerDriverFunc.h"
@@ -68,20 +69,6 @@ QCheckBox *outputBox(QWidget &window)
 {
     return window.findChild<QCheckBox *>(QStringLiteral("checkBoxEnableUSB"));
 }
-
-class PaintCounter : public QObject
-{
-public:
-    int paints = 0;
-
-protected:
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint)
-            ++paints;
-        return false;
-    }
-};
 
 // Distinct, recognisable byte patterns.
 unsigned char patternByte(int seed, int i)

@@ -1,3 +1,4 @@
+#include "tests/support/PaintCounter.h"
 #include "driverlink/KerDriverFunc.h"
 #include "driverlink/Param.h"
 #include "mainwindow/MainDialog.h"
@@ -95,20 +96,6 @@ void useWaveSamples(int layoutX, int layoutY, int channelCount)
     for (int i = 0; i < 128; ++i)
         driver.samples[i] = sampleOf(i);
 }
-
-class PaintCounter : public QObject
-{
-public:
-    int paints = 0;
-
-protected:
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint)
-            ++paints;
-        return false;
-    }
-};
 
 // Marks every text of the "Graph" context, to show it went through translation.
 class MarkingTranslator : public QTranslator

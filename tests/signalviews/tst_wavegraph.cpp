@@ -1,3 +1,4 @@
+#include "tests/support/PaintCounter.h"
 #include "driverlink/Param.h"
 #include "signalviews/WaveGraph.h"
 #include "tests/support/TestSupport.h"
@@ -36,21 +37,6 @@ int countPixels(const QImage &image, QRgb colour)
             n += image.pixel(x, y) == colour;
     return n;
 }
-
-// Counts paint events of a widget.
-class PaintCounter : public QObject
-{
-public:
-    int paints = 0;
-
-protected:
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint)
-            ++paints;
-        return false;
-    }
-};
 
 } // namespace
 
