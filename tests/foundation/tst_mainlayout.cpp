@@ -19,18 +19,13 @@
 
 namespace {
 
+using TestSupport::addProductRows;
+
 std::unique_ptr<MainDialog> absentDriverWindow(const Product &product)
 {
     TestSupport::useProduct(product);
     TestSupport::simulated().present = false;
     return std::make_unique<MainDialog>();
-}
-
-void addProductRows()
-{
-    QTest::addColumn<QString>("program");
-    QTest::newRow("pravex") << QString::fromLatin1(Product::pravex.programName);
-    QTest::newRow("lunari") << QString::fromLatin1(Product::lunari.programName);
 }
 
 const Product &fetchProduct()

@@ -51,12 +51,7 @@ struct MainWindowFixture
     std::unique_ptr<MainDialog> window;
 };
 
-inline void addProductRows()
-{
-    QTest::addColumn<QString>("program");
-    QTest::newRow("pravex") << QString::fromLatin1(Product::pravex.programName);
-    QTest::newRow("lunari") << QString::fromLatin1(Product::lunari.programName);
-}
+using TestSupport::addProductRows;
 
 inline const Product &fetchProduct()
 {

@@ -28,42 +28,13 @@ using DriverSim::Exchange;
 
 namespace {
 
+using TestSupport::addProductRows;
+using TestSupport::productNamed;
+using TestSupport::settle;
+using TestSupport::calibrationWindow;
+using TestSupport::labelText;
+
 const char *const logName = "VeDorurerezo.log";
-
-void addProductRows()
-{
-    QTest::addColumn<QString>("program");
-    QTest::newRow("pravex") << QString::fromLatin1(Product::pravex.programName);
-    QTest::newRow("lunari") << QString::fromLatin1(Product::lunari.programName);
-}
-
-const Product &productNamed(const QString &program)
-{
-    return TestSupport::productByName(program.toLatin1().constData());
-}
-
-// Lets posted events, repaints included, run.
-void settle()
-{
-    for (int i = 0; i < 3; ++i)
-        QCoreApplication::processEvents();
-}
-
-CalibrateArea *calibrationWindow()
-{
-    const auto windows = QApplication::topLevelWidgets();
-    for (QWidget *window : windows) {
-        if (auto *calibration = qobject_cast<CalibrateArea *>(window))
-            return calibration;
-    }
-    return nullptr;
-}
-
-// The main window's state as a user sees it.
-QString labelText(QWidget &window, const char *name)
-{
-    return window.findChild<QLabel *>(QLatin1String(name))->text();
-}
 
 QCheckBox *outputBox(QWidget &window)
 {

@@ -23,35 +23,14 @@ using DriverSim::Exchange;
 
 namespace {
 
+using TestSupport::productNamed;
+using TestSupport::settle;
+using TestSupport::calibrationWindow;
+using TestSupport::labelText;
+
 const int WideDesktop = 32767;
 const int DesktopHeight = 768;
 const int Cells = 255 * 255;
-
-const Product &productNamed(const QString &program)
-{
-    return TestSupport::productByName(program.toLatin1().constData());
-}
-
-void settle()
-{
-    for (int i = 0; i < 3; ++i)
-        QCoreApplication::processEvents();
-}
-
-CalibrateArea *calibrationWindow()
-{
-    const auto windows = QApplication::topLevelWidgets();
-    for (QWidget *window : windows) {
-        if (auto *calibration = qobject_cast<CalibrateArea *>(window))
-            return calibration;
-    }
-    return nullptr;
-}
-
-QString labelText(QWidget &window, const char *name)
-{
-    return window.findChild<QLabel *>(QLatin1String(name))->text();
-}
 
 unsigned char cellOf(int seed, int i)
 {

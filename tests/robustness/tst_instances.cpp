@@ -1,6 +1,7 @@
 // The single-instance guard against copies killed without releasing it and
 // copies started at the same instant: exactly one copy runs.
 #include "app/Product.h"
+#include "tests/support/TestSupport.h"
 
 #include <QProcess>
 #include <QSharedMemory>
@@ -16,15 +17,12 @@
 
 namespace {
 
+using TestSupport::productNamed;
+
 bool guardHeld(const Product &product)
 {
     QSharedMemory probe(QString::fromLatin1(product.instanceKey));
     return probe.attach(QSharedMemory::ReadOnly);
-}
-
-const Product &productNamed(const QString &program)
-{
-    return program == QLatin1String(Product::lunari.programName) ? Product::lunari : Product::pravex;
 }
 
 QByteArray executableOf(const Product &product)

@@ -1,8 +1,13 @@
 #include "tests/support/TestSupport.h"
 
+#include "calibration/CalibrateArea.h"
 #include "driverlink/KerDriverFunc.h"
 #include "driverlink/Param.h"
 #include "driversim/DriverSim.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QtTest>
 
 #include <cstring>
 #include <unistd.h>
@@ -25,6 +30,39 @@ Param *useProduct(const Product &product, int desktopWidth, int desktopHeight)
 const Product &productByName(const char *programName)
 {
     return std::strcmp(programName, Product::lunari.programName) == 0 ? Product::lunari : Product::pravex;
+}
+
+void addProductRows()
+{
+    QTest::addColumn<QString>("program");
+    QTest::newRow("pravex") << QString::fromLatin1(Product::pravex.programName);
+    QTest::newRow("lunari") << QString::fromLatin1(Product::lunari.programName);
+}
+
+const Product &productNamed(const QString &program)
+{
+    return productByName(program.toLatin1().constData());
+}
+
+void settle()
+{
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
+}
+
+CalibrateArea *calibrationWindow()
+{
+    const auto windows = QApplication::topLevelWidgets();
+    for (QWidget *window : windows) {
+        if (auto *calibration = qobject_cast<CalibrateArea *>(window))
+            return calibration;
+    }
+    return nullptr;
+}
+
+QString labelText(QWidget &window, const char *name)
+{
+    return window.findChild<QLabel *>(QLatin1String(name))->text();
 }
 
 DriverSim::Family familyOf(const Product &product)

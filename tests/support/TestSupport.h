@@ -6,7 +6,10 @@
 
 #include <vector>
 
+class CalibrateArea;
 class Param;
+class QString;
+class QWidget;
 
 namespace TestSupport {
 
@@ -17,6 +20,19 @@ Param *useProduct(const Product &product, int desktopWidth = 1024, int desktopHe
 
 // Both products, for data-driven rows.
 const Product &productByName(const char *programName);
+
+// A "program" column with one row per product, and the product of a row's name.
+void addProductRows();
+const Product &productNamed(const QString &program);
+
+// Lets posted events, repaints included, run.
+void settle();
+
+// The calibration window among the top-level windows, or null.
+CalibrateArea *calibrationWindow();
+
+// The text of the label with this object name inside window.
+QString labelText(QWidget &window, const char *name);
 
 // The simulated controller family that serves a product, and the active product's controller.
 DriverSim::Family familyOf(const Product &product);
