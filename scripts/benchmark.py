@@ -511,7 +511,24 @@ class Instance:
             self.display.close()
         if not self.config["keep"]:
             shutil.rmtree(self.scratch, ignore_errors=True)
+        remove_ipc_objects(self.temporary)
         shutil.rmtree(self.temporary, ignore_errors=True)
+
+
+def remove_ipc_objects(directory):
+    """Removes the System V segment and semaphores that Qt keyed by files in
+    directory (ftok with project 'Q'): a killed program leaves them behind."""
+    keys = set()
+    for name in os.listdir(directory):
+        if name.startswith("qipc_"):
+            status = os.stat(os.path.join(directory, name))
+            keys.add(0x51 << 24 | (status.st_dev & 0xFF) << 16 | (status.st_ino & 0xFFFF))
+    for option, listing in (("-M", "-m"), ("-S", "-s")):
+        out = subprocess.run(["ipcs", listing], capture_output=True, text=True).stdout
+        for line in out.splitlines():
+            fields = line.split()
+            if fields and fields[0].startswith("0x") and int(fields[0], 16) in keys:
+                subprocess.run(["ipcrm", option, fields[0]], capture_output=True)
 
 
 # ---------------------------------------------------------------- the phases
