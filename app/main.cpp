@@ -2,18 +2,12 @@
 
 #include "app/Desktop.h"
 #include "app/Product.h"
+#include "app/StartLock.h"
 #include "mainwindow/MainDialog.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QFile>
 #include <QSharedMemory>
 #include <QTranslator>
-
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 namespace {
 
@@ -25,37 +19,6 @@ bool otherWindowVisible(const QWidget *mainWindow)
             return true;
     }
     return false;
-}
-
-// Held by one starting copy at a time while it checks for and takes the
-// single-instance segment. Without it, copies started together race inside
-// that check: a detach that releases a stale segment also deletes the key
-// file that another copy has just keyed its new segment by, and then both
-// copies run. The kernel drops the lock when its holder dies. Returns the
-// descriptor, or -1 when the lock cannot be had (the start goes on without it).
-int lockStart(const char *key)
-{
-    const QByteArray path = QFile::encodeName(QDir::tempPath()) + '/' + QByteArray(key).replace(' ', '_') + ".startlock";
-    // No following of links, and no waiting on a FIFO planted under the name.
-    const int file = ::open(path.constData(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
-    if (file < 0)
-        return -1;
-    // A copy holds it only for a moment; a holder that never lets go is not waited for.
-    for (int attempt = 0; attempt < 500; ++attempt) {
-        if (::flock(file, LOCK_EX | LOCK_NB) == 0)
-            return file;
-        if (errno != EWOULDBLOCK && errno != EINTR)
-            break;
-        ::usleep(10000);
-    }
-    ::close(file);
-    return -1;
-}
-
-void unlockStart(int file)
-{
-    if (file >= 0)
-        ::close(file);
 }
 
 } // namespace
@@ -75,11 +38,13 @@ int controllerMain(int argc, char **argv, const Product &product)
     app.setQuitOnLastWindowClosed(false);
 
     QSharedMemory guard(QString::fromLatin1(product.instanceKey));
-    const int startLock = lockStart(product.instanceKey);
-    if (guard.attach(QSharedMemory::ReadOnly))
-        guard.detach();
-    const bool created = guard.create(1, QSharedMemory::ReadWrite);
-    unlockStart(startLock);
+    bool created = false;
+    {
+        const StartLock lock(product.instanceKey);
+        if (guard.attach(QSharedMemory::ReadOnly))
+            guard.detach();
+        created = guard.create(1, QSharedMemory::ReadWrite);
+    }
     if (!created)
         return 0;
 
@@ -100,5 +65,8 @@ int controllerMain(int argc, char **argv, const Product &product)
     (void)app.exec();
 
     delete window;
+    // Let go of the segment where no starting copy is in the middle of its check.
+    const StartLock lock(product.instanceKey);
+    guard.detach();
     return 0;
 }

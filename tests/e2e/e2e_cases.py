@@ -459,6 +459,13 @@ def case_single_instance(session, name):
     check(len(titles) == 1, f"{len(titles)} main windows of {name} are shown")
     check(first.running() and neighbour.running(), "a running copy ended")
     session.screenshot("side-by-side")
+    # Closed by its user, the first copy lets go of the guard and the next start runs.
+    session.key(first.main_window()["id"], "Escape")
+    status = first.wait_exit(15)
+    check(status == 0, f"the first copy ended with status {status} when its main window was closed")
+    third = Program(session, name, label=name + "-after-close").start()
+    third.main_window()
+    check(third.running(), "the copy started after the first was closed did not run")
 
 
 CASES = {

@@ -13,7 +13,6 @@
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
-#include <QSharedMemory>
 #include <QTemporaryDir>
 #include <QTranslator>
 #include <QtTest>
@@ -26,6 +25,7 @@
 #include <unistd.h>
 
 using DriverSim::Exchange;
+using TestSupport::guardHeld;
 
 namespace {
 
@@ -94,12 +94,6 @@ bool plant(const QString &directory, const char *name, const QString &kind, cons
         return writeBytes(path, bytes);
     }
     return false;
-}
-
-bool guardHeld(const Product &product)
-{
-    QSharedMemory probe(QString::fromLatin1(product.instanceKey));
-    return probe.attach(QSharedMemory::ReadOnly);
 }
 
 // Fast-forwarded runs of the second program's found transition in a child

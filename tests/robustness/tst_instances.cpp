@@ -1,10 +1,10 @@
 // The single-instance guard against copies killed without releasing it and
 // copies started at the same instant: exactly one copy runs.
 #include "app/Product.h"
+#include "app/StartLock.h"
 #include "tests/support/TestSupport.h"
 
 #include <QProcess>
-#include <QSharedMemory>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -17,13 +17,8 @@
 
 namespace {
 
+using TestSupport::guardHeld;
 using TestSupport::productNamed;
-
-bool guardHeld(const Product &product)
-{
-    QSharedMemory probe(QString::fromLatin1(product.instanceKey));
-    return probe.attach(QSharedMemory::ReadOnly);
-}
 
 QByteArray executableOf(const Product &product)
 {
@@ -234,7 +229,7 @@ void TestInstances::plantedStartLock()
     QFETCH(QString, kind);
     // Whatever another user leaves under the start lock's name in the shared
     // temporary directory, the program starts, follows no link, and runs once.
-    const QString lock = QDir::tempPath() + QStringLiteral("/windows_pravex_driver.startlock");
+    const QString lock = QFile::decodeName(StartLock::path(Product::pravex.instanceKey));
     const QString elsewhere = workDir.filePath(QStringLiteral("elsewhere"));
     QFile::remove(lock);
     QDir().rmdir(lock);

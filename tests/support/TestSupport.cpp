@@ -1,5 +1,6 @@
 #include "tests/support/TestSupport.h"
 
+#include "app/StartLock.h"
 #include "calibration/CalibrateArea.h"
 #include "driverlink/KerDriverFunc.h"
 #include "driverlink/Param.h"
@@ -7,6 +8,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QSharedMemory>
 #include <QtTest>
 
 #include <cstring>
@@ -68,6 +70,13 @@ QString labelText(QWidget &window, const char *name)
 DriverSim::Family familyOf(const Product &product)
 {
     return &product == &Product::lunari ? DriverSim::Family::Lunari : DriverSim::Family::Pravex;
+}
+
+bool guardHeld(const Product &product)
+{
+    const StartLock lock(product.instanceKey);
+    QSharedMemory probe(QString::fromLatin1(product.instanceKey));
+    return probe.attach(QSharedMemory::ReadOnly);
 }
 
 DriverSim::Controller &simulated()
