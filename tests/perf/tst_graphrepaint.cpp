@@ -113,9 +113,10 @@ void TestGraphRepaint::ticksRepaintOnlyTheMap()
     QCOMPARE(GetBasicStatus(param), 1);
 
     Graph graph;
+    TestSupport::stopPolling(graph);
     graph.show();
     QVERIFY(QTest::qWaitForWindowExposed(&graph));
-    QTest::qWait(50);
+    waitForQuietPaints(graph);
     PaintCounter window;
     PaintCounter button;
     PaintCounter slider;

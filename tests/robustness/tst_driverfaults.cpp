@@ -299,6 +299,7 @@ void TestDriverFaults::vanishesDuringGraphWindow()
     MainDialog window;
     QVERIFY(param->driverFound);
     Graph graph;
+    TestSupport::stopPolling(graph);
     graph.show();
     settle();
     const int baseline = ProcessResources::openDescriptors() - 1;
@@ -324,7 +325,7 @@ void TestDriverFaults::vanishesDuringGraphWindow()
     const int start = param->threshold;
     plus->click();
     QCOMPARE(driver.threshold, start + 1);
-    settle();
+    waitForQuietPaints(graph);
 
     driver.present = false;
     const int paints = counter.paints;

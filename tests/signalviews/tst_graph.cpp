@@ -563,13 +563,14 @@ void TestGraph::failedTickKeepsThePicture()
     QCOMPARE(GetBasicStatus(param), 1);
 
     Graph graph;
+    TestSupport::stopPolling(graph);
     PaintCounter counter;
     graph.installEventFilter(&counter);
     graph.show();
     QVERIFY(QTest::qWaitForWindowExposed(&graph));
     graph.rePaint();
     QTRY_VERIFY(counter.paints > 0);
-    QCoreApplication::processEvents();
+    waitForQuietPaints(graph);
     const QImage before = onScreen(graph);
     QCOMPARE(before.pixel(400, 300), qRgb(60, 60, 60));
     const int paints = counter.paints;

@@ -238,7 +238,7 @@ void TestWaveGraph::newCountWaitsForTheOwnersRepaint()
     graph.setGeometry(0, 0, 741, 251);
     parent.show();
     QVERIFY(QTest::qWaitForWindowExposed(&parent));
-    QCoreApplication::processEvents();
+    waitForQuietPaints(parent);
 
     PaintCounter counter;
     graph.installEventFilter(&counter);

@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QTimer>
 #include <QSharedMemory>
 #include <QtTest>
 
@@ -50,6 +51,13 @@ void settle()
 {
     for (int i = 0; i < 3; ++i)
         QCoreApplication::processEvents();
+}
+
+void stopPolling(QObject &window)
+{
+    const auto timers = window.findChildren<QTimer *>(QString(), Qt::FindDirectChildrenOnly);
+    for (QTimer *timer : timers)
+        timer->stop();
 }
 
 CalibrateArea *calibrationWindow()

@@ -8,6 +8,7 @@
 
 class CalibrateArea;
 class Param;
+class QObject;
 class QString;
 class QWidget;
 
@@ -27,6 +28,9 @@ const Product &productNamed(const QString &program);
 
 // Lets posted events, repaints included, run.
 void settle();
+
+// Stops the window's own poll timers, so the test alone decides when it ticks.
+void stopPolling(QObject &window);
 
 // The calibration window among the top-level windows, or null.
 CalibrateArea *calibrationWindow();
