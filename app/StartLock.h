@@ -13,14 +13,12 @@
 class StartLock
 {
 public:
-    // Waits a few seconds at most; a holder that never lets go is not waited for.
+    // Waits a few seconds at most; a holder that never lets go is not waited
+    // for, and the caller goes on without the lock.
     explicit StartLock(const char *key);
     ~StartLock();
     StartLock(const StartLock &) = delete;
     StartLock &operator=(const StartLock &) = delete;
-
-    // False when the lock could not be had; the caller goes on without it.
-    bool isHeld() const { return file >= 0; }
 
     // The lock file for a segment key, in the temporary directory.
     static QByteArray path(const char *key);
