@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -217,55 +218,80 @@ void TestInstances::killedCopiesLeaveNoBlockingSegment()
     next.waitForFinished(5000);
 }
 
+namespace {
+
+// Whether some open file description holds a lock on the file at this name.
+bool lockedByOthers(const QByteArray &name)
+{
+    const int probe = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (probe < 0)
+        return false;
+    const bool locked = ::flock(probe, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(probe);
+    return locked;
+}
+
+} // namespace
+
 void TestInstances::plantedStartLock_data()
 {
     QTest::addColumn<QString>("kind");
-    for (const char *kind : {"fifo", "link", "directory", "held for good"})
-        QTest::newRow(kind) << QString::fromLatin1(kind);
+    QTest::addColumn<bool>("sharedUsable");
+    QTest::newRow("fifo") << QStringLiteral("fifo") << true;
+    QTest::newRow("link") << QStringLiteral("link") << false;
+    QTest::newRow("directory") << QStringLiteral("directory") << false;
+    QTest::newRow("held for good") << QStringLiteral("held for good") << false;
 }
 
 void TestInstances::plantedStartLock()
 {
     QFETCH(QString, kind);
+    QFETCH(bool, sharedUsable);
     // Whatever another user leaves under the start lock's name in the shared
     // temporary directory, the program starts, follows no link, and runs once.
-    const QString lock = QFile::decodeName(StartLock::path(Product::pravex.instanceKey));
+    const char *key = Product::pravex.instanceKey;
+    const QByteArray lock = StartLock::path(key);
+    const QByteArray fallback = StartLock::privatePath(key);
+    QVERIFY(!fallback.isEmpty());
     const QString elsewhere = workDir.filePath(QStringLiteral("elsewhere"));
-    QFile::remove(lock);
-    QDir().rmdir(lock);
+    auto removePlanted = [&lock] {
+        QFile::remove(QFile::decodeName(lock));
+        QDir().rmdir(QFile::decodeName(lock));
+    };
+    removePlanted();
     int holder = -1;
     if (kind == QLatin1String("fifo")) {
-        QVERIFY(::mkfifo(QFile::encodeName(lock).constData(), 0644) == 0);
+        QVERIFY(::mkfifo(lock.constData(), 0644) == 0);
     } else if (kind == QLatin1String("link")) {
-        QVERIFY(QFile::link(elsewhere, lock));
+        QVERIFY(QFile::link(elsewhere, QFile::decodeName(lock)));
     } else if (kind == QLatin1String("directory")) {
-        QVERIFY(QDir().mkdir(lock));
+        QVERIFY(QDir().mkdir(QFile::decodeName(lock)));
     } else {
-        holder = ::open(QFile::encodeName(lock).constData(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+        holder = ::open(lock.constData(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
         QVERIFY(holder >= 0);
         QVERIFY(::flock(holder, LOCK_EX) == 0);
     }
 
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    QProcess first;
-    QProcess second;
-    for (QProcess *process : {&first, &second}) {
-        process->setProcessEnvironment(environment);
-        process->start(QString::fromLocal8Bit(executableOf(Product::pravex)), QStringList());
+    {
+        // A copy always ends up holding a lock the others will wait on.
+        const StartLock taken(key);
+        QCOMPARE(lockedByOthers(sharedUsable ? lock : fallback), true);
     }
-    QTRY_VERIFY_WITH_TIMEOUT(guardHeld(Product::pravex), 15000);
-    QTRY_VERIFY_WITH_TIMEOUT(first.state() == QProcess::NotRunning || second.state() == QProcess::NotRunning, 15000);
-    QVERIFY((first.state() == QProcess::Running) != (second.state() == QProcess::Running));
+    QVERIFY(!lockedByOthers(fallback));
+
+    // The copies themselves, started together, run once.
+    {
+        Racers racers(executableOf(Product::pravex), 3);
+        racers.release();
+        QTRY_VERIFY_WITH_TIMEOUT(racers.running() <= 1, 20000);
+        QTest::qWait(1500);
+        QCOMPARE(racers.running(), 1);
+        QVERIFY(guardHeld(Product::pravex));
+    }
     QVERIFY(!QFile::exists(elsewhere));
-    for (QProcess *process : {&first, &second}) {
-        process->kill();
-        process->waitForFinished(5000);
-    }
     if (holder >= 0)
         ::close(holder);
-    QFile::remove(lock);
-    QDir().rmdir(lock);
+    removePlanted();
 }
 
 QTEST_GUILESS_MAIN(TestInstances)
