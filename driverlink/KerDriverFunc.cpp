@@ -23,12 +23,19 @@ void closeChannel()
     fd = 0;
 }
 
-// Sends the first length bytes of szTemp; byte 0 must hold the code already.
-int sendCommand(int length)
+// Opens or rewinds the channel; false when the driver file cannot be opened.
+// Commands ask before they fill szTemp, so a command that cannot be sent
+// leaves its bytes as the last exchange left them.
+bool channelReady()
 {
     Init();
-    if (fd == 0)
-        return -1;
+    return fd != 0;
+}
+
+// Sends the first length bytes of szTemp on the ready channel; byte 0 must
+// hold the code already.
+int sendCommand(int length)
+{
     if (::write(fd, szTemp, length) < 0) {
         closeChannel();
         return -1;
@@ -39,8 +46,7 @@ int sendCommand(int length)
 // Reads an answer into buffer after placing the query code in its byte 0.
 int query(unsigned char code, unsigned char *buffer, int length)
 {
-    Init();
-    if (fd == 0)
+    if (!channelReady())
         return -1;
     buffer[0] = code;
     if (::read(fd, buffer, length) < 0) {
@@ -65,11 +71,10 @@ int Init()
     const char *file = Product::active().driverFile;
     int opened = ::open(file, O_RDWR);
     if (opened == 0) {
-        // Descriptor 0 stands for "closed": take a second one while 0 is
-        // still held, so it cannot be 0, and give 0 back.
-        const int other = ::open(file, O_RDWR);
+        // Descriptor 0 stands for "closed": move the open file to another
+        // number without opening it again, as a driver may allow one opener.
+        opened = ::fcntl(0, F_DUPFD, 1);
         ::close(0);
-        opened = other;
     }
     if (opened != -1)
         fd = opened;
@@ -78,6 +83,8 @@ int Init()
 
 int SetOutPut(Param *param)
 {
+    if (!channelReady())
+        return -1;
     szTemp[0] = commands().setOutPut;
     szTemp[1] = param->outputEnabled ? 1 : 0;
     return sendCommand(2);
@@ -85,6 +92,8 @@ int SetOutPut(Param *param)
 
 int SetThreshold(Param *param)
 {
+    if (!channelReady())
+        return -1;
     szTemp[0] = commands().setThreshold;
     szTemp[1] = static_cast<unsigned char>(param->threshold);
     return sendCommand(2);
@@ -92,12 +101,16 @@ int SetThreshold(Param *param)
 
 int CalibrateStart()
 {
+    if (!channelReady())
+        return -1;
     szTemp[0] = commands().calibrateStart;
     return sendCommand(commands().calibrateStartLength);
 }
 
 int CalibrateEnd(Param *param)
 {
+    if (!channelReady())
+        return -1;
     szTemp[0] = commands().calibrateEnd;
     szTemp[2] = static_cast<unsigned char>(param->calibMode);
     KerDecode::putPair(szTemp + 3, param->screenWidth);
@@ -137,6 +150,8 @@ int SetIntensity(Param *param)
 {
     if (commands().setIntensity == 0)
         return -2;
+    if (!channelReady())
+        return -1;
     szTemp[0] = commands().setIntensity;
     szTemp[1] = static_cast<unsigned char>(param->intensity);
     return sendCommand(2);
@@ -158,6 +173,8 @@ int SetCalibrateMode(unsigned char mode)
 {
     if (commands().setCalibrateMode == 0)
         return -2;
+    if (!channelReady())
+        return -1;
     szTemp[0] = commands().setCalibrateMode;
     szTemp[1] = mode;
     return sendCommand(2);

@@ -50,6 +50,7 @@ struct Controller
 {
     bool present = true;          // absent: open/stat/access fail with ENOENT; open descriptors then fail with ENODEV
     int openError = 0;            // present but open refused with this errno (e.g. EACCES)
+    bool exclusive = false;       // one opener at a time: open fails with EBUSY while a descriptor is open
 
     int fps = 60;
     bool fpsPending = false;      // Lunari only: scan-rate answer byte 3 = 1

@@ -125,6 +125,7 @@ bool *boolField(Controller &c, const std::string &name)
 {
     static const struct { const char *name; bool Controller::*field; } fields[] = {
         {"present", &Controller::present},
+        {"exclusive", &Controller::exclusive},
         {"fpsPending", &Controller::fpsPending},
         {"calibrating", &Controller::calibrating},
         {"calibFails", &Controller::calibFails},

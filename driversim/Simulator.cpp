@@ -119,6 +119,8 @@ int Simulator::open(Family family)
         exchange.error = ENOENT;
     } else if (c.openError != 0) {
         exchange.error = c.openError;
+    } else if (c.exclusive && openedBy(family)) {
+        exchange.error = EBUSY;
     } else {
         // A real descriptor keeps the number unique and visible in /proc/self/fd.
         const int fd = LibC::open("/dev/null", O_RDWR | O_CLOEXEC);
@@ -362,6 +364,15 @@ void Simulator::clearTranscript()
     Inside inside;
     std::lock_guard<std::mutex> lock(mutex);
     exchanges.clear();
+}
+
+bool Simulator::openedBy(Family family) const
+{
+    for (const auto &entry : descriptorOf) {
+        if (descriptions.at(entry.second).family == family)
+            return true;
+    }
+    return false;
 }
 
 int Simulator::openDescriptors(Family family)

@@ -66,6 +66,7 @@ private:
 
     Simulator();
     Description *find(int fd);
+    bool openedBy(Family family) const;
     void forget(int fd);
     void maintain(double now);
     void applyDue(std::vector<Timed> &timed, double now);

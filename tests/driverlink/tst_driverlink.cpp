@@ -11,6 +11,7 @@
 
 #include <QtTest>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -623,9 +624,14 @@ void TestDriverLink::noDriver()
     Param *param = use(program);
     simulated(program).present = false;
     param->fps = 5;
+    // Nothing is written into the scratch buffer when nothing can be sent:
+    // bytes that the next request does not set must stay as they were.
+    std::fill(std::begin(szTemp), std::end(szTemp), 0xEE);
     for (const QString &operation : operationsOf(program)) {
         QCOMPARE(runOperation(operation, param), operation == QLatin1String("GetTouchPoint") ? 1 : -1);
         QCOMPARE(fd, 0);
+        QVERIFY2(std::all_of(std::begin(szTemp), std::end(szTemp), [](unsigned char b) { return b == 0xEE; }),
+                 qPrintable(operation));
     }
     QCOMPARE(param->fps, 5);
 
@@ -798,13 +804,20 @@ void TestDriverLink::shortAnswersKeepUndeliveredBytes()
 
 void TestDriverLink::descriptorZeroIsNeitherClosedNorLeaked_data()
 {
-    addProductRows();
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<bool>("exclusive");   // the driver lets one descriptor open at a time
+    for (const char *name : {pravexName, lunariName}) {
+        QTest::addRow("%s", name) << QString::fromLatin1(name) << false;
+        QTest::addRow("%s, one opener at a time", name) << QString::fromLatin1(name) << true;
+    }
 }
 
 void TestDriverLink::descriptorZeroIsNeitherClosedNorLeaked()
 {
     QFETCH(QString, program);
+    QFETCH(bool, exclusive);
     Param *param = use(program);
+    simulated(program).exclusive = exclusive;
     const int savedInput = ::fcntl(0, F_DUPFD_CLOEXEC, 10);
     QVERIFY(savedInput >= 0);
     QCOMPARE(::close(0), 0);
