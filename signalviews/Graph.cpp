@@ -42,15 +42,18 @@ Graph::Graph()
     thresholdLabel = new QLabel(this);
     thresholdLabel->setObjectName(QStringLiteral("thresholdLabel"));
     if (waveGraphs) {
-        waveGraphX = new WaveGraph(this, param->waveX, param->layoutX);
+        // The charts paint before the first tick lays them out, so they start
+        // from counts their 128 values can hold.
+        const ChannelCounts counts = boundedCounts(param->layoutX, param->layoutY, param->channelCount);
+        waveGraphX = new WaveGraph(this, param->waveX, counts.x);
         waveGraphX->setObjectName(QStringLiteral("waveGraphX"));
-        waveGraphY = new WaveGraph(this, param->waveY, param->layoutY);
+        waveGraphY = new WaveGraph(this, param->waveY, counts.y);
         waveGraphY->setObjectName(QStringLiteral("waveGraphY"));
     }
 
     setWindowTitle(tr(product.graphTitle));
-    minusButton->setText(QStringLiteral("-"));
-    plusButton->setText(QStringLiteral("+"));
+    minusButton->setText(tr("-"));
+    plusButton->setText(tr("+"));
     thresholdLabel->setText(thresholdText());
 
     slider->setMinimum(product.thresholdMinimum);

@@ -125,6 +125,14 @@
         <source>Threshold:</source>
         <translation>阈值：</translation>
     </message>
+    <message>
+        <source>-</source>
+        <translation>-</translation>
+    </message>
+    <message>
+        <source>+</source>
+        <translation>+</translation>
+    </message>
 </context>
 <context>
     <name>Message</name>

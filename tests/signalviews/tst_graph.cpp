@@ -241,7 +241,8 @@ void TestGraph::textsGoThroughTranslation()
         QCOMPARE(thresholdLabel(graph)->text(), QStringLiteral("<Threshold:>%1").arg(param->threshold));
         slider(graph)->setValue(10);
         QCOMPARE(thresholdLabel(graph)->text(), QStringLiteral("<Threshold:>10"));
-        QCOMPARE(button(graph, "plusButton")->text(), QStringLiteral("+"));
+        QCOMPARE(button(graph, "minusButton")->text(), QStringLiteral("<->"));
+        QCOMPARE(button(graph, "plusButton")->text(), QStringLiteral("<+>"));
         QCoreApplication::removeTranslator(&translator);
     }
 }
@@ -476,6 +477,19 @@ void TestGraph::countsBeyondTheLimits()
     QFETCH(int, labels);
     QFETCH(QRect, lastLabel);
     Param *param = TestSupport::useProduct(Product::pravex);
+
+    // The charts paint before the first tick lays them out: from the start
+    // they must not count past the X values into the Y ones.
+    param->layoutX = layoutX;
+    param->layoutY = layoutY;
+    param->channelCount = channelCount;
+    std::fill(std::begin(param->waveX), std::end(param->waveX), 0);
+    std::fill(std::begin(param->waveY), std::end(param->waveY), 255);
+    {
+        Graph fresh;
+        QVERIFY(picture(*waveGraph(fresh, "waveGraphX")).pixel(700, 125) != Blue);
+    }
+
     std::fill(std::begin(param->waveX), std::end(param->waveX), -7);
     std::fill(std::begin(param->waveY), std::end(param->waveY), -7);
     std::fill(param->matrix, param->matrix + 4, 0xA5);
