@@ -54,7 +54,8 @@ int controllerMain(int argc, char **argv, const Product &product)
     app.installTranslator(&translator);
 
     MainDialog *window = new MainDialog();
-    window->move(centredPosition(desktopSize(), window->size()));
+    // The main window is an ordinary window: centre it in its own logical pixels.
+    window->move(centredPosition(desktopSize() / window->devicePixelRatioF(), window->size()));
     // Closing the main window hides it; the calibration hides it too, but
     // then its own window is on screen.
     QObject::connect(window, &QDialog::finished, &app, [window] {

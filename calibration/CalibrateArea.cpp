@@ -1,5 +1,6 @@
 #include "calibration/CalibrateArea.h"
 
+#include "app/Desktop.h"
 #include "app/Product.h"
 #include "calibration/Message.h"
 #include "driverlink/KerDriverFunc.h"
@@ -7,12 +8,14 @@
 
 #include <QBrush>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPen>
 #include <QPushButton>
 #include <QRect>
+#include <QScreen>
 #include <QTimer>
 
 #include <cstdlib>
@@ -23,15 +26,6 @@ namespace {
 const int FullTarget = 150;
 // Drags narrower than this are taken for clicks and ignored.
 const int MinimumDragWidth = 80;
-
-QPoint eventPosition(const QMouseEvent *event)
-{
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-    return event->position().toPoint();
-#else
-    return event->pos();
-#endif
-}
 
 void paintOutline(QPainter &painter, const QRect &area)
 {
@@ -102,19 +96,22 @@ CalibrateArea::CalibrateArea(QDialog *mainDialog)
 {
     modeBox->addItem(tr("Normal mode"));
     modeBox->addItem(tr("Erea mode"));
-
-    const int w = param->screenWidth;
-    const int h = param->screenHeight;
-    const int a = w / 40;
-    const int b = h / 40;
-    modeBox->setGeometry(w / 2 - 2 * a, h / 2 - 2 * b, 4 * a, b);
-    hintLabel->setGeometry(w / 2 - 2 * a, h / 2 - b, 4 * a, 2 * b);
-    quitButton->setGeometry(w / 2 - a, h / 2 + b, 2 * a, 2 * b);
+    layOut();
 
     connect(modeBox, SIGNAL(currentIndexChanged(int)), this, SLOT(comboxSelect(int)));
     connect(quitButton, SIGNAL(clicked()), this, SLOT(calStop()));
     pollTimer = new QTimer(this);
     connect(pollTimer, SIGNAL(timeout()), this, SLOT(rePaint()));
+
+    // A monitor plugged in or out, or a new resolution, ends a running calibration.
+    const auto screens = QGuiApplication::screens();
+    for (QScreen *screen : screens)
+        watchScreen(screen);
+    connect(qApp, &QGuiApplication::screenAdded, this, [this](QScreen *screen) {
+        watchScreen(screen);
+        checkDesktop();
+    });
+    connect(qApp, &QGuiApplication::screenRemoved, this, [this] { checkDesktop(); });
 }
 
 CalibrateArea::~CalibrateArea()
@@ -145,6 +142,12 @@ void CalibrateArea::reject()
 
 void CalibrateArea::calStart()
 {
+    followDesktop();
+    // A status or a held button left by the last calibration is not this one's.
+    param->calibStatus = 0;
+    param->calibValue = 0;
+    drawing = false;
+
     savedOutput = param->outputEnabled;
     param->outputEnabled = false;
     SetOutPut(param);
@@ -157,7 +160,8 @@ void CalibrateArea::calStart()
 
     calibrating = true;
     setWindowFlags(Qt::FramelessWindowHint);
-    showFullScreen();
+    showOverDesktop(this, desktop);
+    layOut();
     if (mainDialog)
         mainDialog->close();
 }
@@ -165,6 +169,7 @@ void CalibrateArea::calStart()
 void CalibrateArea::calStop()
 {
     calibrating = false;
+    drawing = false;
     param->outputEnabled = savedOutput;
     pollTimer->stop();
     CalibrateEnd(param);
@@ -186,19 +191,13 @@ void CalibrateArea::comboxSelect(int index)
         pressY = 0;
         dragX = 0;
         dragY = 0;
-        rectLeft = 0;
-        rectRight = param->screenWidth;
-        rectTop = 0;
-        rectBottom = param->screenHeight;
+        useAreaOfIndex(0);
         hintLabel->setText(QString());
         if (Product::active().sendsCalibrateMode)
             SetCalibrateMode(0);
     } else if (index == 1) {
         mode = 1;
-        rectLeft = param->areaLeft;
-        rectRight = param->areaRight;
-        rectTop = param->areaTop;
-        rectBottom = param->areaBottom;
+        useAreaOfIndex(1);
         hintLabel->setText(tr(" use the left\n button to draw\n touch area"));
         if (Product::active().sendsCalibrateMode)
             SetCalibrateMode(1);
@@ -213,7 +212,7 @@ void CalibrateArea::rePaint()
 
 void CalibrateArea::mousePressEvent(QMouseEvent *event)
 {
-    const QPoint position = eventPosition(event);
+    const QPoint position = devicePosition(event);
     pressX = position.x();
     pressY = position.y();
     dragX = 0;
@@ -224,7 +223,7 @@ void CalibrateArea::mousePressEvent(QMouseEvent *event)
 
 void CalibrateArea::mouseReleaseEvent(QMouseEvent *event)
 {
-    const QPoint position = eventPosition(event);
+    const QPoint position = devicePosition(event);
     dragX = position.x() - pressX;
     dragY = position.y() - pressY;
     if (modeBox->currentIndex() == 0)
@@ -262,7 +261,7 @@ void CalibrateArea::mouseReleaseEvent(QMouseEvent *event)
 
 void CalibrateArea::mouseMoveEvent(QMouseEvent *event)
 {
-    const QPoint position = eventPosition(event);
+    const QPoint position = devicePosition(event);
     dragX = position.x() - pressX;
     dragY = position.y() - pressY;
 }
@@ -272,6 +271,9 @@ void CalibrateArea::paintEvent(QPaintEvent *)
     const int status = param->calibStatus;
     {
         QPainter painter(this);
+        const qreal ratio = devicePixelRatioF();
+        painter.scale(1 / ratio, 1 / ratio);
+        painter.translate(-desktopPosition(this, desktop));
         paintCalibration(painter, QRect(rectLeft, rectTop, rectRight - rectLeft, rectBottom - rectTop),
                          status, param->calibValue, drawing, QRect(pressX, pressY, dragX, dragY));
     }
@@ -282,6 +284,78 @@ void CalibrateArea::paintEvent(QPaintEvent *)
     calStop();
     if (status == 5)
         showPrompt(tr("Calibrate exception!"));
+}
+
+void CalibrateArea::followDesktop()
+{
+    const QRect now = desktopGeometry();
+    desktop = now.isEmpty() ? QRect(0, 0, param->screenWidth, param->screenHeight) : now;
+    if (desktop.size() == QSize(param->screenWidth, param->screenHeight))
+        return;
+    param->screenWidth = desktop.width();
+    param->screenHeight = desktop.height();
+    // The driver's area edges were turned into pixels of the old screen.
+    (void)GetBasicStatus(param);
+    useAreaOfIndex(modeBox->currentIndex());
+}
+
+void CalibrateArea::layOut()
+{
+    const int w = param->screenWidth;
+    const int h = param->screenHeight;
+    const int a = w / 40;
+    const int b = h / 40;
+    const qreal ratio = devicePixelRatioF();
+    const QPoint origin = desktopPosition(this, desktop);
+    auto place = [ratio, origin](QWidget *widget, int x, int y, int width, int height) {
+        const QRectF device(x - origin.x(), y - origin.y(), width, height);
+        widget->setGeometry(QRectF(device.topLeft() / ratio, device.size() / ratio).toRect());
+    };
+    place(modeBox, w / 2 - 2 * a, h / 2 - 2 * b, 4 * a, b);
+    place(hintLabel, w / 2 - 2 * a, h / 2 - b, 4 * a, 2 * b);
+    place(quitButton, w / 2 - a, h / 2 + b, 2 * a, 2 * b);
+}
+
+void CalibrateArea::useAreaOfIndex(int index)
+{
+    if (index == 0) {
+        rectLeft = 0;
+        rectRight = param->screenWidth;
+        rectTop = 0;
+        rectBottom = param->screenHeight;
+    } else if (index == 1) {
+        rectLeft = param->areaLeft;
+        rectRight = param->areaRight;
+        rectTop = param->areaTop;
+        rectBottom = param->areaBottom;
+    }
+}
+
+void CalibrateArea::watchScreen(QScreen *screen)
+{
+    connect(screen, &QScreen::geometryChanged, this, [this] { checkDesktop(); });
+}
+
+void CalibrateArea::checkDesktop()
+{
+    // Look once the window system has finished the change: a monitor going
+    // away is still listed while it is being removed.
+    QMetaObject::invokeMethod(this, [this] {
+        if (calibrating && desktopGeometry() != desktop)
+            calStop();
+    }, Qt::QueuedConnection);
+}
+
+QPoint CalibrateArea::devicePosition(const QMouseEvent *event) const
+{
+    // The position in the window, where Qt keeps the fraction of a scaled pixel.
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    const QPointF position = event->scenePosition();
+#else
+    const QPointF position = event->windowPos();
+#endif
+    const qreal ratio = devicePixelRatioF();
+    return QPoint(qRound(position.x() * ratio), qRound(position.y() * ratio)) + desktopPosition(this, desktop);
 }
 
 void CalibrateArea::showPrompt(const QString &text)

@@ -2,6 +2,7 @@
 #define CALIBRATEAREA_H
 
 #include <QDialog>
+#include <QRect>
 
 class Message;
 class Param;
@@ -12,13 +13,16 @@ class QMouseEvent;
 class QPaintEvent;
 class QPainter;
 class QPushButton;
-class QRect;
+class QScreen;
 class QString;
 class QTimer;
 
 // The full-screen window in which the driver runs its three-target
 // calibration, over the whole screen or over an area drawn with the mouse.
 // It hides the main window while a calibration runs and shows it again at the end.
+// Everything it counts (screen, area, targets, drags) is in device pixels of
+// the whole desktop, every monitor, whatever Qt's scale factor; only the
+// painter and the child widgets see logical pixels.
 class CalibrateArea : public QDialog
 {
     Q_OBJECT
@@ -48,6 +52,12 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    void followDesktop();
+    void layOut();
+    void useAreaOfIndex(int index);
+    void watchScreen(QScreen *screen);
+    void checkDesktop();
+    QPoint devicePosition(const QMouseEvent *event) const;
     void handOver();
     void showPrompt(const QString &text);
 
@@ -71,6 +81,7 @@ private:
     Message *messageDialog;
     Prompt *promptDialog;
     bool calibrating;
+    QRect desktop;   // the desktop the running calibration was started on
 };
 
 #endif // CALIBRATEAREA_H

@@ -1,16 +1,31 @@
 #include "CalibrationHarness.h"
 
+#include "app/Desktop.h"
 #include "app/Product.h"
 #include "calibration/CalibrateArea.h"
+#include "tests/support/FakeDesktop.h"
 #include "tests/support/TestSupport.h"
 
 #include <QApplication>
 #include <QMouseEvent>
 #include <QTest>
 
-CalibrationHarness::CalibrationHarness(const Product &product)
-    : record(TestSupport::useProduct(product, 1024, 768)),
-      family(&product == &Product::lunari ? DriverSim::Family::Lunari : DriverSim::Family::Pravex)
+namespace {
+
+QRect unite(const QList<QRect> &monitors)
+{
+    QRect desktop;
+    for (const QRect &monitor : monitors)
+        desktop |= monitor;
+    return desktop;
+}
+
+} // namespace
+
+CalibrationHarness::CalibrationHarness(const Product &product, const QList<QRect> &monitors)
+    : record((TestSupport::useDesktop(monitors),
+              TestSupport::resetRecord(product, unite(monitors).width(), unite(monitors).height()))),
+      family(TestSupport::familyOf(product))
 {
     // Targets stay where they are until a test moves the driver on.
     controller().calibStep = 0;
@@ -32,8 +47,10 @@ DriverSim::Controller &CalibrationHarness::controller() const
 void CalibrationHarness::sendMouse(QWidget *widget, int type, const QPoint &position, Qt::MouseButton button,
                                    Qt::MouseButtons buttons)
 {
-    QMouseEvent event(QEvent::Type(type), QPointF(position), QPointF(widget->mapToGlobal(position)), button,
-                      buttons, Qt::NoModifier);
+    const QPoint inWindow = position - desktopPosition(widget, desktopGeometry());
+    const QPointF local = QPointF(inWindow) / widget->devicePixelRatioF();
+    const QPointF global = QPointF(widget->mapToGlobal(QPoint(0, 0))) + local;
+    QMouseEvent event(QEvent::Type(type), local, global, button, buttons, Qt::NoModifier);
     QApplication::sendEvent(widget, &event);
 }
 
@@ -124,4 +141,11 @@ QStringList CalibrationHarness::trafficWithoutPolls()
     names.removeAll(QStringLiteral("GetCalibStatus"));
     names.removeAll(QStringLiteral("GetFPS"));
     return names;
+}
+
+QString CalibrationHarness::describe(const DriverSim::CalibrateEndRequest &end)
+{
+    return QStringLiteral("mode %1 screen %2x%3 area %4 %5 %6 %7")
+        .arg(end.mode).arg(end.screenWidth).arg(end.screenHeight)
+        .arg(end.left).arg(end.right).arg(end.top).arg(end.bottom);
 }

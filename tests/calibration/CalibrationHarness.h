@@ -4,7 +4,9 @@
 #include "driversim/DriverSim.h"
 
 #include <QDialog>
+#include <QList>
 #include <QPoint>
+#include <QRect>
 #include <QStringList>
 
 #include <memory>
@@ -14,12 +16,14 @@ class Param;
 class QWidget;
 struct Product;
 
-// One calibration window on a fresh 1024 x 768 record, with a stand-in main
-// window and the simulated controller of the chosen product behind it.
+// One calibration window on a fresh record of a desktop of these monitors
+// (one 1024 x 768 monitor unless told), with a stand-in main window and the
+// simulated controller of the chosen product behind it. Positions are in
+// device pixels of the desktop, whatever Qt's scale factor.
 class CalibrationHarness
 {
 public:
-    explicit CalibrationHarness(const Product &product);
+    explicit CalibrationHarness(const Product &product, const QList<QRect> &monitors = {QRect(0, 0, 1024, 768)});
     ~CalibrationHarness();
 
     Param *param() const { return record; }
@@ -47,6 +51,9 @@ public:
     static QStringList traffic();
     // The same without the calibration poll and the main window's scan-rate poll.
     static QStringList trafficWithoutPolls();
+
+    // "mode 1 screen 1024x768 area 100 600 100 500": what a CalibrateEnd handed over.
+    static QString describe(const DriverSim::CalibrateEndRequest &end);
 
 private:
     static void sendMouse(QWidget *widget, int type, const QPoint &position, Qt::MouseButton button,

@@ -38,13 +38,6 @@ QStringList afterLastPoll(const QStringList &traffic)
     return traffic.mid(traffic.lastIndexOf(QStringLiteral("GetCalibStatus")) + 1);
 }
 
-QString describe(const DriverSim::CalibrateEndRequest &end)
-{
-    return QStringLiteral("mode %1 screen %2x%3 area %4 %5 %6 %7")
-        .arg(end.mode).arg(end.screenWidth).arg(end.screenHeight)
-        .arg(end.left).arg(end.right).arg(end.top).arg(end.bottom);
-}
-
 const QString Hint = QStringLiteral(" use the left\n button to draw\n touch area");
 
 } // namespace
@@ -64,6 +57,8 @@ private slots:
     void end();
     void quit_data();
     void quit();
+    void statusOfThePreviousCalibration_data();
+    void statusOfThePreviousCalibration();
     void secondCalibrationKeepsDrawnArea_data();
     void secondCalibrationKeepsDrawnArea();
     void wholeCalibration_data();
@@ -252,9 +247,9 @@ void CalibrationRunTest::end()
     const DriverSim::CalibrateEndRequest end = harness.controller().lastCalibrateEnd;
     QVERIFY(end.received);
     if (calibMode == 1)
-        QCOMPARE(describe(end), QStringLiteral("mode 1 screen 1024x768 area 10 1000 20 700"));
+        QCOMPARE(CalibrationHarness::describe(end), QStringLiteral("mode 1 screen 1024x768 area 10 1000 20 700"));
     else
-        QCOMPARE(describe(end), QStringLiteral("mode 0 screen 1024x768 area 0 1024 0 768"));
+        QCOMPARE(CalibrationHarness::describe(end), QStringLiteral("mode 0 screen 1024x768 area 0 1024 0 768"));
     QCOMPARE(param->calibStatus, 0);
     QCOMPARE(param->calibValue, 0);
     QCOMPARE(param->outputEnabled, outputEnabled);
@@ -324,12 +319,42 @@ void CalibrationRunTest::quit()
              << QStringLiteral("GetBasicStatus");
     QCOMPARE(CalibrationHarness::trafficWithoutPolls(), expected);
     QCOMPARE(afterLastPoll(CalibrationHarness::traffic()), expected.mid(expected.size() - 3));
-    QCOMPARE(describe(harness.controller().lastCalibrateEnd),
+    QCOMPARE(CalibrationHarness::describe(harness.controller().lastCalibrateEnd),
              QStringLiteral("mode 1 screen 1024x768 area 10 1000 20 700"));
 
     const int before = CalibrationHarness::traffic().size();
     QTest::qWait(300);
     QCOMPARE(CalibrationHarness::traffic().size(), before);
+}
+
+void CalibrationRunTest::statusOfThePreviousCalibration_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::newRow("done") << 4;
+    QTest::newRow("error") << 5;
+}
+
+void CalibrationRunTest::statusOfThePreviousCalibration()
+{
+    QFETCH(int, status);
+    CalibrationHarness harness(Product::pravex);
+    CalibrateArea *area = harness.area();
+    area->calStart();
+    // A poll brought the end just before the user pressed Quit.
+    harness.param()->calibStatus = status;
+    area->calStop();
+
+    DialogAnswerer answerer(DialogAnswerer::ClickOk);
+    DriverSim::clearTranscript();
+    int paints = 0;
+    EventProbe paintProbe(area, QEvent::Paint, [&] { ++paints; });
+    area->calStart();
+    QTRY_VERIFY(paints > 0);
+    TestSupport::settle();
+    QVERIFY(area->isVisible());
+    QVERIFY(!CalibrationHarness::traffic().contains(QStringLiteral("CalibrateEnd")));
+    QVERIFY(answerer.seen().isEmpty());
+    area->calStop();
 }
 
 void CalibrationRunTest::secondCalibrationKeepsDrawnArea_data()
@@ -360,7 +385,7 @@ void CalibrationRunTest::secondCalibrationKeepsDrawnArea()
              QStringList() << QStringLiteral("SetOutPut(0)") << QStringLiteral("CalibrateStart"));
 
     QVERIFY(harness.finishWith(4));
-    QCOMPARE(describe(harness.controller().lastCalibrateEnd),
+    QCOMPARE(CalibrationHarness::describe(harness.controller().lastCalibrateEnd),
              QStringLiteral("mode 1 screen 1024x768 area 100 600 100 500"));
 }
 
@@ -429,7 +454,7 @@ void CalibrationRunTest::wholeCalibration()
 
     QVERIFY(!area->isVisible());
     QCOMPARE(painted, QList<int>() << 1 << 2 << 3 << 4);
-    QCOMPARE(describe(driver.lastCalibrateEnd), handedOver);
+    QCOMPARE(CalibrationHarness::describe(driver.lastCalibrateEnd), handedOver);
     QCOMPARE(Param::getInst()->outputEnabled, true);
     QVERIFY(!driver.calibrating);
     const QStringList traffic = CalibrationHarness::trafficWithoutPolls();

@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const bool lunari = &product == &Product::lunari;
     const int width = 1 + static_cast<int>(input.pair() % 32767);
     const int height = 1 + static_cast<int>(input.pair() % 32767);
-    Param *param = TestSupport::useProduct(product, width, height);
+    Param *param = TestSupport::resetRecord(product, width, height);
     DriverSim::setKeepTranscript(false);
     DriverSim::Controller &driver = TestSupport::simulated();
     driver.animate = false;

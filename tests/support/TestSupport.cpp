@@ -1,4 +1,5 @@
 #include "tests/support/TestSupport.h"
+#include "tests/support/FakeDesktop.h"
 
 #include "app/StartLock.h"
 #include "calibration/CalibrateArea.h"
@@ -18,6 +19,12 @@
 namespace TestSupport {
 
 Param *useProduct(const Product &product, int desktopWidth, int desktopHeight)
+{
+    useDesktop({QRect(0, 0, desktopWidth, desktopHeight)});
+    return resetRecord(product, desktopWidth, desktopHeight);
+}
+
+Param *resetRecord(const Product &product, int desktopWidth, int desktopHeight)
 {
     Product::select(product);
     if (fd != 0) {

@@ -14,10 +14,13 @@ class QWidget;
 
 namespace TestSupport {
 
-// Makes the process run as the given product on a desktop of the given size:
-// selects it, closes the driver channel, rebuilds the parameter record in
-// place (windows keep their pointer) and resets the simulated controller.
+// Makes the process run as the given product on a desktop of the given size
+// (one monitor, see useDesktop): selects it, closes the driver channel,
+// rebuilds the parameter record in place (windows keep their pointer) and
+// resets the simulated controller.
 Param *useProduct(const Product &product, int desktopWidth = 1024, int desktopHeight = 768);
+// The same, leaving the desktop as it is.
+Param *resetRecord(const Product &product, int desktopWidth, int desktopHeight);
 
 // Both products, for data-driven rows.
 const Product &productByName(const char *programName);

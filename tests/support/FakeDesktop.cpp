@@ -1,0 +1,79 @@
+#include "tests/support/FakeDesktop.h"
+
+#include <QGuiApplication>
+#include <QImage>
+#include <QPixmap>
+#include <QScreen>
+#include <qpa/qplatformscreen.h>
+#include <qpa/qwindowsysteminterface.h>
+
+#include <memory>
+
+namespace {
+
+using Monitors = QList<QPlatformScreen *>;
+
+// The platform's own screen, which can still read back any window.
+QPlatformScreen *platformScreen = nullptr;
+
+class FakeMonitor : public QPlatformScreen
+{
+public:
+    FakeMonitor(const QRect &geometry, std::shared_ptr<Monitors> siblings)
+        : rect(geometry), siblings(std::move(siblings))
+    {
+    }
+
+    QRect geometry() const override { return rect; }
+    int depth() const override { return 32; }
+    QImage::Format format() const override { return QImage::Format_RGB32; }
+    // At the base DPI, so that Qt scales by QT_SCALE_FACTOR alone.
+    QDpi logicalDpi() const override { return QDpi(96, 96); }
+    QList<QPlatformScreen *> virtualSiblings() const override { return *siblings; }
+    QPixmap grabWindow(WId window, int x, int y, int width, int height) const override
+    {
+        return platformScreen->grabWindow(window, x, y, width, height);
+    }
+
+    QRect rect;
+
+private:
+    std::shared_ptr<Monitors> siblings;
+};
+
+std::shared_ptr<Monitors> current = std::make_shared<Monitors>();
+
+} // namespace
+
+namespace TestSupport {
+
+void useDesktop(const QList<QRect> &monitors)
+{
+    QList<QRect> present;
+    for (QPlatformScreen *monitor : *current)
+        present << monitor->geometry();
+    if (present == monitors)
+        return;
+    if (!platformScreen)
+        platformScreen = QGuiApplication::primaryScreen()->handle();
+
+    // The new monitors come first, so that there is always a primary one.
+    const std::shared_ptr<Monitors> old = current;
+    current = std::make_shared<Monitors>();
+    for (const QRect &geometry : monitors)
+        *current << new FakeMonitor(geometry, current);
+    for (int i = 0; i < current->size(); ++i)
+        QWindowSystemInterface::handleScreenAdded(current->at(i), i == 0);
+    for (QPlatformScreen *monitor : *old)
+        QWindowSystemInterface::handleScreenRemoved(monitor);
+    QGuiApplication::processEvents();
+}
+
+void changeMonitor(int index, const QRect &geometry)
+{
+    auto *monitor = static_cast<FakeMonitor *>(current->at(index));
+    monitor->rect = geometry;
+    QWindowSystemInterface::handleScreenGeometryChange(monitor->screen(), geometry, geometry);
+}
+
+} // namespace TestSupport

@@ -1,0 +1,20 @@
+#ifndef FAKEDESKTOP_H
+#define FAKEDESKTOP_H
+
+#include <QList>
+#include <QRect>
+
+namespace TestSupport {
+
+// Replaces the desktop the test process sees by monitors of these device-pixel
+// rectangles, the first one primary, as if they had been plugged in and the
+// old ones unplugged. Qt's scale factor (QT_SCALE_FACTOR) applies to them as
+// to real ones. Nothing changes when the desktop already has these monitors.
+void useDesktop(const QList<QRect> &monitors);
+
+// Gives one monitor of the desktop a new rectangle, as a resolution change does.
+void changeMonitor(int index, const QRect &geometry);
+
+} // namespace TestSupport
+
+#endif // FAKEDESKTOP_H
