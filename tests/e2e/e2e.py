@@ -22,7 +22,9 @@ RED = (255, 0, 0)
 
 
 # Programs the cases run besides the two controllers.
-TOOLS = ("Xvfb", "xdotool", "xwd", "xwininfo", "convert", "identify", "ipcs", "ipcrm")
+TOOLS = ("Xvfb", "xdotool", "xwd", "xwininfo", "xprop", "convert", "identify", "ipcs", "ipcrm")
+# The X server behind displays of several monitors (the Xorg wrapper would refuse to start it).
+XORG = "/usr/lib/xorg/Xorg"
 
 
 class Failure(Exception):
@@ -211,16 +213,27 @@ class Session:
         self.shot_time = None
         self.programs = []
         self.xvfb = None
+        self.window_manager = None
         self.display = None
+        self.width = SCREEN_WIDTH
+        self.height = SCREEN_HEIGHT
 
     # display
 
-    def start_display(self, width=SCREEN_WIDTH, height=SCREEN_HEIGHT):
+    def start_display(self, width=SCREEN_WIDTH, height=SCREEN_HEIGHT, monitors=1, window_manager=None):
+        """An X server of width x height device pixels: Xvfb for one monitor;
+        for several, side by side, Xorg with its dummy driver (which needs
+        root). A window manager (icewm) is started on it when asked for."""
+        self.width, self.height = width, height
         read_end, write_end = os.pipe()
-        errors = open(os.path.join(self.shots, "xvfb.log"), "w")
+        errors = open(os.path.join(self.shots, "xserver.log"), "w")
+        if monitors == 1:
+            command = ["Xvfb", "-screen", "0", f"{width}x{height}x24"]
+        else:
+            command = [XORG, "-config", self.xorg_config(width // monitors, height, monitors),
+                       "-logfile", os.path.join(self.shots, "xorg.log")]
         self.xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{width}x{height}x24",
-             "-nolisten", "tcp", "-noreset"],
+            command + ["-displayfd", str(write_end), "-nolisten", "tcp", "-noreset"],
             pass_fds=(write_end,), stdout=errors, stderr=errors, start_new_session=True)
         os.close(write_end)
         number = b""
@@ -234,7 +247,39 @@ class Session:
             number += chunk
         os.close(read_end)
         self.display = ":" + number.decode().strip()
-        log(f"Xvfb {width}x{height} on display {self.display}")
+        log(f"X server of {monitors} monitor(s), {width}x{height} in all, on display {self.display}")
+        if window_manager:
+            output = open(os.path.join(self.shots, "window-manager.log"), "w")
+            self.window_manager = subprocess.Popen([window_manager], env=dict(os.environ, DISPLAY=self.display),
+                                                   stdout=output, stderr=output, start_new_session=True)
+            wait_until(lambda: self.x("xprop", "-root", "_NET_SUPPORTING_WM_CHECK", check_result=False)
+                       .find("window id") >= 0, 10, f"{window_manager} to manage the display")
+
+    def xorg_config(self, width, height, monitors):
+        """Xorg with the dummy driver: monitors of width x height side by side."""
+        mode = f'"{width}x{height}"'
+        # Blanking of the usual size at 60 Hz; the dummy driver takes any timing.
+        clock = (width + 320) * (height + 25) * 60 / 1e6
+        modeline = (f'Modeline {mode} {clock:.2f} {width} {width + 48} {width + 160} {width + 320} '
+                    f'{height} {height + 3} {height + 7} {height + 25} -hsync +vsync')
+        sections = ['Section "ServerFlags"\n  Option "AutoAddDevices" "false"\n  Option "AutoAddGPU" "false"\n'
+                    '  Option "DontVTSwitch" "true"\nEndSection']
+        for i in range(monitors):
+            sections.append(f'Section "Monitor"\n  Identifier "monitor{i}"\n  HorizSync 5.0 - 1000.0\n'
+                            f'  VertRefresh 5.0 - 200.0\n  {modeline}\n  Option "PreferredMode" {mode}\n'
+                            f'  Option "Position" "{i * width} 0"\n'
+                            + ('  Option "Primary" "true"\n' if i == 0 else '  Option "Enable" "true"\n')
+                            + 'EndSection')
+        outputs = "".join(f'  Option "Monitor-DUMMY{i}" "monitor{i}"\n' for i in range(monitors))
+        sections.append(f'Section "Device"\n  Identifier "dummy"\n  Driver "dummy"\n  VideoRam 256000\n'
+                        f'{outputs}EndSection')
+        sections.append(f'Section "Screen"\n  Identifier "screen"\n  Device "dummy"\n  Monitor "monitor0"\n'
+                        f'  DefaultDepth 24\n  SubSection "Display"\n    Depth 24\n'
+                        f'    Virtual {width * monitors} {height}\n  EndSubSection\nEndSection')
+        path = os.path.join(self.scratch, "xorg.conf")
+        with open(path, "w") as stream:
+            stream.write("\n\n".join(sections) + "\n")
+        return path
 
     def x(self, *args, check_result=True):
         """Runs an X client (xdotool, xwininfo) on the session's display."""
@@ -347,6 +392,9 @@ class Session:
     def close(self):
         for program in self.programs:
             program.kill()
+        if self.window_manager and self.window_manager.poll() is None:
+            self.window_manager.kill()
+            self.window_manager.wait()
         if self.xvfb and self.xvfb.poll() is None:
             self.xvfb.terminate()
             try:
@@ -560,12 +608,18 @@ def run(cases):
         log(f"FAIL {name}: missing {' '.join(missing)} (scripts/install-deps.sh installs them)")
         return 1
     config = load_config()
+    case = cases[name]
+    display = getattr(case, "display", {})
+    if display.get("monitors", 1) > 1 and (os.geteuid() != 0 or not os.access(XORG, os.X_OK)):
+        log(f"FAIL {name}: a display of several monitors needs {XORG} (xserver-xorg-core, "
+            "xserver-xorg-video-dummy) and root")
+        return 1
     session = Session(name, config)
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     started = time.monotonic()
     try:
-        session.start_display()
-        cases[name](session)
+        session.start_display(**display)
+        case(session)
         session.finish()
     except Failure as failure:
         log(f"FAIL {name}: {failure}")

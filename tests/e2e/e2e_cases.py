@@ -10,8 +10,8 @@ import time
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from e2e import (BLACK, BLUE, GREEN, RED, SCREEN_HEIGHT, SCREEN_WIDTH, Program, big_endian,  # noqa: E402
-                 check, log, read_image, run, wait_until)
+from e2e import (BLACK, BLUE, GREEN, RED, Program, big_endian, check, log, read_image, run,  # noqa: E402
+                 wait_until)
 
 # What the two programs put where, as a user sees it.
 LAYOUT = {
@@ -49,26 +49,48 @@ def usb_picture(session, state):
 
 class MainWindow:
     """The main window as found on screen: the Settings page is placed by the
-    tab widget's style, so its origin is taken from where the USB picture is."""
+    tab widget's style, so its origin is taken from where the USB picture is.
+    Under Qt's scale factor (an integer) everything is that much larger."""
 
-    def __init__(self, program, image=None, state=None, timeout=5):
+    def __init__(self, program, image=None, state=None, timeout=5, scale=1):
         self.program = program
         self.session = program.session
         self.layout = LAYOUT[program.program]
+        self.scale = scale
         self.window = program.main_window()
         self.page = None
         self.state = None
         self.wait_usb(state, timeout)
 
     def find_usb(self, image):
+        if self.scale != 1:
+            return self.find_scaled_usb(image)
         w = self.window
         for state in ("active", "inactive"):
-            matches = image.find(usb_picture(self.session, state),
-                                 w["x"], w["y"], w["x"] + 60, w["y"] + 100)
+            matches = image.find(usb_picture(self.session, state), w["x"], w["y"], w["x"] + 60, w["y"] + 100)
             if len(matches) == 1:
                 x, y = matches[0]
                 return state, (x - USB_IN_PAGE[0], y - USB_IN_PAGE[1])
         return None, None
+
+    def find_scaled_usb(self, image):
+        """Qt smooths the edges of a picture it scales, so the active picture is
+        found by where its green begins (to a pixel)."""
+        template = usb_picture(self.session, "active")
+        opaque = [template.pixel(x, y) for y in range(template.height) for x in range(template.width)
+                  if template.alpha(x, y) == 255]
+        green = max(set(opaque), key=opaque.count)
+        tx = min(x for x in range(template.width) for y in range(template.height)
+                 if template.alpha(x, y) == 255 and template.pixel(x, y) == green)
+        ty = min(y for y in range(template.height) for x in range(template.width)
+                 if template.alpha(x, y) == 255 and template.pixel(x, y) == green)
+        w, s = self.window, self.scale
+        found = [(x, y) for y in range(w["y"], w["y"] + 100 * s) for x in range(w["x"], w["x"] + 60 * s)
+                 if image.pixel(x, y) == green]
+        if not found:
+            return None, None
+        return "active", (min(x for x, _ in found) - s * (tx + USB_IN_PAGE[0]),
+                          min(y for _, y in found) - s * (ty + USB_IN_PAGE[1]))
 
     def wait_usb(self, state, timeout):
         """Waits until the USB picture shows the state (any state if None)."""
@@ -84,7 +106,8 @@ class MainWindow:
 
     def button_centre(self, name):
         gx, gy, bx, by, bw, bh = self.layout[name]
-        return self.page[0] + gx + bx + bw // 2, self.page[1] + gy + by + bh // 2
+        s = self.scale
+        return self.page[0] + (gx + bx + bw // 2) * s, self.page[1] + (gy + by + bh // 2) * s
 
     def click_button(self, name):
         x, y = self.button_centre(name)
@@ -115,7 +138,7 @@ def scenario(family, **settings):
 
 
 def calibration_window(program):
-    return program.window_sized(SCREEN_WIDTH, SCREEN_HEIGHT)
+    return program.window_sized(program.session.width, program.session.height)
 
 
 def start_calibration(program, main):
@@ -163,9 +186,9 @@ def shows_target(image, status, area, progress):
 def outline_at(image, area):
     left, right, top, bottom = area
     points = [(left, (top + bottom) // 2), ((left + right) // 2, top)]
-    if right < SCREEN_WIDTH:
+    if right < image.width:
         points.append((right, (top + bottom) // 2))
-    if bottom < SCREEN_HEIGHT:
+    if bottom < image.height:
         points.append(((left + right) // 2, bottom))
     return all(image.pixel(x, y) == BLUE for x, y in points)
 
@@ -178,7 +201,7 @@ def check_calibrate_end(program, mode, area):
           f"CalibrateEnd is {len(data)} bytes long")
     got = (data[2], big_endian(data, 3), big_endian(data, 5), big_endian(data, 7), big_endian(data, 9),
            big_endian(data, 11), big_endian(data, 13))
-    want = (mode, SCREEN_WIDTH, SCREEN_HEIGHT) + tuple(area)
+    want = (mode, program.session.width, program.session.height) + tuple(area)
     check(got == want, f"CalibrateEnd carries mode, screen and area {got}, expected {want}")
     log(f"CalibrateEnd: mode {got[0]}, screen {got[1]}x{got[2]}, area {got[3:]}")
     return end
@@ -260,7 +283,7 @@ def case_calibrate_normal(session, name):
     program = Program(session, name, scenario(family, calibStep=0)).start()
     main = MainWindow(program, state="active")
     start_calibration(program, main)
-    whole = (0, SCREEN_WIDTH, 0, SCREEN_HEIGHT)
+    whole = (0, session.width, 0, session.height)
     for status, progress in ((1, 75), (2, 150), (3, 0)):
         program.set(calibStatus=status, calibValue=progress)
         session.wait_screen(lambda image: outline_at(image, whole) and shows_target(image, status, whole, progress),
@@ -281,7 +304,7 @@ def case_calibrate_area(session, name):
     main = MainWindow(program, state="active")
     start_calibration(program, main)
     # Choose "Erea mode": open the mode box, one entry down, confirm.
-    session.click(SCREEN_WIDTH // 2, SCREEN_HEIGHT // 2 - SCREEN_HEIGHT // 40 * 2 + SCREEN_HEIGHT // 80)
+    session.click(session.width // 2, session.height // 2 - session.height // 40 * 2 + session.height // 80)
     time.sleep(0.3)
     session.x("xdotool", "key", "Down")
     session.x("xdotool", "key", "Return")
@@ -311,13 +334,64 @@ def case_calibrate_area(session, name):
     check_after_calibration(program, end)
 
 
+def calibrate_dragged_area(session, name, start, end, scale=1):
+    """A calibration in the area mode the driver reports, with an area dragged
+    from start to end (device pixels), confirmed and handed over."""
+    family = Program.FAMILIES[name]
+    environment = {"QT_SCALE_FACTOR": str(scale)} if scale != 1 else None
+    program = Program(session, name, scenario(family, calibStep=0, calibMode=1)).start(extra_env=environment)
+    main = MainWindow(program, state="active", scale=scale)
+    start_calibration(program, main)
+    window = calibration_window(program)
+    check((window["x"], window["y"]) == (0, 0), f"the calibration window is at ({window['x']}, {window['y']})")
+    session.press(*start)
+    session.move((start[0] + end[0]) // 2, (start[1] + end[1]) // 2)
+    session.move(*end)
+    session.release()
+    question = wait_until(lambda: [w for w in program.windows() if w["name"] == "Prompt"], 3,
+                          "the question save the area?")[0]
+    session.screenshot("save-the-area")
+    session.click(question["x"] + (15 + 25) * scale, question["y"] + (70 + 10) * scale)
+    wait_until(lambda: not [w for w in program.windows() if w["name"] == "Prompt"], 3, "the question to close")
+    drawn = (min(start[0], end[0]), max(start[0], end[0]), min(start[1], end[1]), max(start[1], end[1]))
+    program.set(calibStatus=1, calibValue=75)
+    session.wait_screen(lambda image: outline_at(image, drawn) and shows_target(image, 1, drawn, 75),
+                        3, "the drawn area with its first target")
+    program.set(calibStatus=4, calibValue=0)
+    check_after_calibration(program, check_calibrate_end(program, 1, drawn))
+
+
+def case_calibrate_scaled(session, name):
+    # Qt draws at twice the size; the driver hears of device pixels all the same.
+    calibrate_dragged_area(session, name, (1200, 1000), (200, 200), scale=2)
+
+
+case_calibrate_scaled.display = {"width": 2048, "height": 1536}
+
+
+def case_calibrate_two_monitors(session, name):
+    # An area on the second of two monitors, drawn over the window that spans both.
+    calibrate_dragged_area(session, name, (1200, 100), (1900, 700))
+
+
+case_calibrate_two_monitors.display = {"width": 2048, "height": 768, "monitors": 2}
+
+
+def case_calibrate_two_monitors_managed(session, name):
+    calibrate_dragged_area(session, name, (1900, 700), (1200, 100))
+
+
+# A window manager that stretches a full-screen window over the monitors it is asked to.
+case_calibrate_two_monitors_managed.display = dict(case_calibrate_two_monitors.display, window_manager="icewm")
+
+
 def case_calibrate_error(session, name):
     family = Program.FAMILIES[name]
     program = Program(session, name, scenario(family, calibStep=0)).start()
     main = MainWindow(program, state="active")
     start_calibration(program, main)
     program.set(calibStatus=5, calibValue=0)
-    end = check_calibrate_end(program, 0, (0, SCREEN_WIDTH, 0, SCREEN_HEIGHT))
+    end = check_calibrate_end(program, 0, (0, session.width, 0, session.height))
     check_after_calibration(program, end)
     notice = wait_until(lambda: [w for w in program.windows() if w["name"] == "Prompt" and w["width"] == 320],
                         3, "the notice Calibrate exception!")[0]
@@ -477,6 +551,9 @@ CASES = {
     "graph": case_graph,
     "driver_unloaded": case_driver_unloaded,
     "single_instance": case_single_instance,
+    "calibrate_scaled": case_calibrate_scaled,
+    "calibrate_two_monitors": case_calibrate_two_monitors,
+    "calibrate_two_monitors_managed": case_calibrate_two_monitors_managed,
 }
 
 
@@ -484,7 +561,9 @@ def all_cases():
     cases = {}
     for program in LAYOUT:
         for case, function in CASES.items():
-            cases[f"{program.split('_')[0]}.{case}"] = (lambda f, p: lambda session: f(session, p))(function, program)
+            bound = (lambda f, p: lambda session: f(session, p))(function, program)
+            bound.display = getattr(function, "display", {})
+            cases[f"{program.split('_')[0]}.{case}"] = bound
     return cases
 
 
