@@ -20,8 +20,8 @@ from e2e import Program, check, log, run, wait_until  # noqa: E402
 ICON_SIZES = (16, 32, 48, 64, 128, 256)
 LANGUAGES = ("de", "zh_CN")
 # The Debian packages of the Qt libraries the programs link, per Qt version.
-QT_RUNTIME = {"6": ("libqt6core6", "libqt6gui6", "libqt6widgets6"),
-              "5": ("libqt5core5a", "libqt5gui5", "libqt5widgets5")}
+QT_RUNTIME = {"6": ("libqt6core6", "libqt6gui6", "libqt6widgets6", "qt6-base-abi"),
+              "5": ("libqt5core5a", "libqt5gui5", "libqt5widgets5", "qtbase-abi-5-15-8")}
 
 
 def expected_files(program, with_logo):
