@@ -286,6 +286,16 @@ void CalibrateArea::paintEvent(QPaintEvent *)
         showPrompt(tr("Calibrate exception!"));
 }
 
+void CalibrateArea::moveEvent(QMoveEvent *)
+{
+    layOut();
+}
+
+void CalibrateArea::resizeEvent(QResizeEvent *)
+{
+    layOut();
+}
+
 void CalibrateArea::followDesktop()
 {
     const QRect now = desktopGeometry();

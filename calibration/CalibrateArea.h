@@ -10,6 +10,8 @@ class Prompt;
 class QComboBox;
 class QLabel;
 class QMouseEvent;
+class QMoveEvent;
+class QResizeEvent;
 class QPaintEvent;
 class QPainter;
 class QPushButton;
@@ -50,6 +52,9 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
+    // The window manager may place the window after it is shown.
+    void moveEvent(QMoveEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void followDesktop();
