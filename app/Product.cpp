@@ -1,100 +1,127 @@
 #include "app/Product.h"
 
-#include <QtGlobal>
-
-const Product Product::pravex = {
-    "pravex_controller",
-    "Pravex",
-    "/proc/zazevizuve/communication",
-    "windows pravex driver",
-    CommandSet{
-        4,       // SetOutPut
-        7,       // SetThreshold
-        5, 2,    // CalibrateStart
-        6, 32,   // CalibrateEnd
-        1,       // SetIntensity
-        0,       // no SetCalibrateMode
-        99, 5,   // GetFPS
-        101, 5,  // GetCalibStatus
-        102,     // GetBasicStatus
-        100,     // GetGraph
-        0,       // no GetTouchPoint
-        false,   // no GetMatrix
-        128,
-        1023,
-        true,
-        false,
-    },
-    18, 8, 127,
-    200, 200,
-    false,
-    false,
-    true,
-    SignalView::WaveGraphs,
-    QT_TRANSLATE_NOOP("MainDialog", "Pravex Controller"),
-    QT_TRANSLATE_NOOP("MainDialog", "Pravex"),
-    QT_TRANSLATE_NOOP("MainDialog", "Test"),
-    QSize(309, 240),
-    QRect(0, 0, 311, 241),
-    QRect(10, 120, 281, 51),
-    QRect(10, 20, 75, 23),
-    QRect(197, 20, 75, 23),
-    QT_TRANSLATE_NOOP("Graph", "Test"),
-    QSize(770, 595),
-    QRect(15, 15, 105, 35),
-    QRect(161, 15, 35, 35),
-    QRect(237, 15, 440, 35),
-    QRect(718, 15, 35, 35),
-};
-
-const Product Product::lunari = {
-    "lunari_controller",
-    "Lunari",
-    "/proc/rodurirede/communication",
-    "windows lunari driver",
-    CommandSet{
-        1,       // SetOutPut
-        4,       // SetThreshold
-        2, 1,    // CalibrateStart
-        3, 16,   // CalibrateEnd
-        0,       // no SetIntensity
-        5,       // SetCalibrateMode
-        65, 4,   // GetFPS
-        68, 4,   // GetCalibStatus
-        69,      // GetBasicStatus
-        0,       // no GetGraph
-        70,      // GetTouchPoint
-        true,    // GetMatrix
-        129,
-        4095,
-        false,
-        true,
-    },
-    30, 4, 50,
-    80, 80,
-    true,
-    true,
-    false,
-    SignalView::SensorMap,
-    QT_TRANSLATE_NOOP("MainDialog", "Lunari Controller"),
-    QT_TRANSLATE_NOOP("MainDialog", "Lunari"),
-    QT_TRANSLATE_NOOP("MainDialog", "Graph"),
-    QSize(309, 238),
-    QRect(0, 0, 311, 251),
-    QRect(10, 110, 281, 61),
-    QRect(10, 20, 81, 21),
-    QRect(191, 20, 81, 23),
-    QT_TRANSLATE_NOOP("Graph", "Graph"),
-    QSize(830, 685),
-    QRect(15, 15, 120, 40),
-    QRect(150, 15, 40, 40),
-    QRect(205, 15, 420, 40),
-    QRect(640, 15, 40, 40),
-};
+// Marks texts for the translation tools without needing Qt here.
+#ifndef QT_TRANSLATE_NOOP
+#define QT_TRANSLATE_NOOP(context, text) text
+#endif
 
 namespace {
-const Product *activeProduct = &Product::pravex;
+
+// Built at compile time, so no other initialiser can see them unset.
+constexpr Product makePravex()
+{
+    Product p;
+    p.programName = "pravex_controller";
+    p.toolName = "pravexctl";
+    p.word = "Pravex";
+    p.driverFile = "/proc/zazevizuve/communication";
+    p.instanceKey = "windows pravex driver";
+
+    CommandSet &c = p.commands;
+    c.setOutPut = 4;
+    c.setThreshold = 7;
+    c.calibrateStart = 5;
+    c.calibrateStartLength = 2;
+    c.calibrateEnd = 6;
+    c.calibrateEndLength = 32;
+    c.setIntensity = 1;
+    c.getFps = 99;
+    c.getFpsLength = 5;
+    c.getCalibStatus = 101;
+    c.getCalibStatusLength = 5;
+    c.getBasicStatus = 102;
+    c.getGraph = 100;
+    c.scratchSize = 128;
+    c.areaDivisor = 1023;
+    c.reportsChannels = true;
+
+    p.threshold = {18, 8, 127};
+    p.calibrationPollMs = 200;
+    p.graphPollMs = 200;
+    p.iconFromLogoFile = true;
+    p.signalView = SignalView::WaveGraphs;
+
+    MainWindowLayout &m = p.mainWindow;
+    m.title = QT_TRANSLATE_NOOP("MainDialog", "Pravex Controller");
+    m.productName = QT_TRANSLATE_NOOP("MainDialog", "Pravex");
+    m.graphButtonText = QT_TRANSLATE_NOOP("MainDialog", "Test");
+    m.size = {309, 240};
+    m.tabWidget = {0, 0, 311, 241};
+    m.groupBox3 = {10, 120, 281, 51};
+    m.pushButtonCalib = {10, 20, 75, 23};
+    m.pushButtonGraph = {197, 20, 75, 23};
+
+    GraphLayout &g = p.graph;
+    g.title = QT_TRANSLATE_NOOP("Graph", "Test");
+    g.size = {770, 595};
+    g.thresholdLabel = {15, 15, 105, 35};
+    g.minusButton = {161, 15, 35, 35};
+    g.slider = {237, 15, 440, 35};
+    g.plusButton = {718, 15, 35, 35};
+    return p;
 }
+
+constexpr Product makeLunari()
+{
+    Product p;
+    p.programName = "lunari_controller";
+    p.toolName = "lunarictl";
+    p.word = "Lunari";
+    p.driverFile = "/proc/rodurirede/communication";
+    p.instanceKey = "windows lunari driver";
+
+    CommandSet &c = p.commands;
+    c.setOutPut = 1;
+    c.setThreshold = 4;
+    c.calibrateStart = 2;
+    c.calibrateStartLength = 1;
+    c.calibrateEnd = 3;
+    c.calibrateEndLength = 16;
+    c.setCalibrateMode = 5;
+    c.getFps = 65;
+    c.getFpsLength = 4;
+    c.getCalibStatus = 68;
+    c.getCalibStatusLength = 4;
+    c.getBasicStatus = 69;
+    c.getTouchPoint = 70;
+    c.hasMatrix = true;
+    c.scratchSize = 129;
+    c.areaDivisor = 4095;
+    c.reportsFpsPending = true;
+
+    p.threshold = {30, 4, 50};
+    p.calibrationPollMs = 80;
+    p.graphPollMs = 80;
+    p.sendsCalibrateMode = true;
+    p.writesDriverLog = true;
+    p.signalView = SignalView::SensorMap;
+
+    MainWindowLayout &m = p.mainWindow;
+    m.title = QT_TRANSLATE_NOOP("MainDialog", "Lunari Controller");
+    m.productName = QT_TRANSLATE_NOOP("MainDialog", "Lunari");
+    m.graphButtonText = QT_TRANSLATE_NOOP("MainDialog", "Graph");
+    m.size = {309, 238};
+    m.tabWidget = {0, 0, 311, 251};
+    m.groupBox3 = {10, 110, 281, 61};
+    m.pushButtonCalib = {10, 20, 81, 21};
+    m.pushButtonGraph = {191, 20, 81, 23};
+
+    GraphLayout &g = p.graph;
+    g.title = QT_TRANSLATE_NOOP("Graph", "Graph");
+    g.size = {830, 685};
+    g.thresholdLabel = {15, 15, 120, 40};
+    g.minusButton = {150, 15, 40, 40};
+    g.slider = {205, 15, 420, 40};
+    g.plusButton = {640, 15, 40, 40};
+    return p;
+}
+
+const Product *activeProduct = &Product::pravex;
+
+} // namespace
+
+const Product Product::pravex = makePravex();
+const Product Product::lunari = makeLunari();
 
 const Product &Product::active()
 {

@@ -1,72 +1,100 @@
 #ifndef PRODUCT_H
 #define PRODUCT_H
 
-#include <QRect>
-#include <QSize>
+// Everything that differs between the two programs, as data. Plain C++, so
+// that the command-line programs, which have no desktop, share it.
+
+// A widget's place in its window: left, top, width, height, in pixels.
+struct Box
+{
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+
+struct Extent
+{
+    int width = 0;
+    int height = 0;
+};
 
 // The driver's command set: codes and lengths of every command and query.
 // A code of 0 marks an operation the family does not have.
 struct CommandSet
 {
-    unsigned char setOutPut;
-    unsigned char setThreshold;
-    unsigned char calibrateStart;
-    int calibrateStartLength;
-    unsigned char calibrateEnd;
-    int calibrateEndLength;
-    unsigned char setIntensity;
-    unsigned char setCalibrateMode;
-    unsigned char getFps;
-    int getFpsLength;
-    unsigned char getCalibStatus;
-    int getCalibStatusLength;
-    unsigned char getBasicStatus;
-    unsigned char getGraph;
-    unsigned char getTouchPoint;
-    bool hasMatrix;           // answers the raw matrix queries 66 and 67
-    int scratchSize;          // size of the shared request/answer buffer
-    int areaDivisor;          // the driver's touch-area scale, 0 to areaDivisor
-    bool reportsChannels;     // basic status bytes 5 and 8 carry channelCount and intensity
-    bool reportsFpsPending;   // scan-rate answer byte 3 tells that the rate is not ready yet
+    unsigned char setOutPut = 0;
+    unsigned char setThreshold = 0;
+    unsigned char calibrateStart = 0;
+    int calibrateStartLength = 0;
+    unsigned char calibrateEnd = 0;
+    int calibrateEndLength = 0;
+    unsigned char setIntensity = 0;
+    unsigned char setCalibrateMode = 0;
+    unsigned char getFps = 0;
+    int getFpsLength = 0;
+    unsigned char getCalibStatus = 0;
+    int getCalibStatusLength = 0;
+    unsigned char getBasicStatus = 0;
+    unsigned char getGraph = 0;
+    unsigned char getTouchPoint = 0;
+    bool hasMatrix = false;          // answers the raw matrix queries 66 and 67
+    int scratchSize = 0;             // size of the shared request/answer buffer
+    int areaDivisor = 0;             // the driver's touch-area scale, 0 to areaDivisor
+    bool reportsChannels = false;    // basic status bytes 5 and 8 carry channelCount and intensity
+    bool reportsFpsPending = false;  // scan-rate answer byte 3 tells that the rate is not ready yet
+};
+
+struct ThresholdRange
+{
+    int initial = 0;   // the record's value before the driver reports one
+    int minimum = 0;   // the signal window's slider range
+    int maximum = 0;
 };
 
 enum class SignalView { WaveGraphs, SensorMap };
 
-// Everything that differs between the two programs, as data.
+// The main window; the texts are translation sources of the "MainDialog" context.
+struct MainWindowLayout
+{
+    const char *title = nullptr;
+    const char *productName = nullptr;
+    const char *graphButtonText = nullptr;
+    Extent size;
+    Box tabWidget;
+    Box groupBox3;
+    Box pushButtonCalib;
+    Box pushButtonGraph;
+};
+
+// The signal window; the title is a translation source of the "Graph" context.
+struct GraphLayout
+{
+    const char *title = nullptr;
+    Extent size;
+    Box thresholdLabel;
+    Box minusButton;
+    Box slider;
+    Box plusButton;
+};
+
 struct Product
 {
-    const char *programName;      // executable name
-    const char *word;             // product word in titles and keys
-    const char *driverFile;
-    const char *instanceKey;      // single-instance shared-memory key
+    const char *programName = nullptr;   // the window program
+    const char *toolName = nullptr;      // the command-line program
+    const char *word = nullptr;          // product word in titles and keys
+    const char *driverFile = nullptr;
+    const char *instanceKey = nullptr;   // single-instance shared-memory key
     CommandSet commands;
-    int initialThreshold;
-    int thresholdMinimum;
-    int thresholdMaximum;
-    int calibrationPollMs;
-    int graphPollMs;
-    bool sendsCalibrateMode;      // the calibration mode choice is told to the driver
-    bool writesDriverLog;
-    bool iconFromLogoFile;        // window icon from "logo.jpg" instead of the compiled-in one
-    SignalView signalView;
-
-    // Main window layout; the texts are translation sources of the "MainDialog" context.
-    const char *windowTitle;
-    const char *productName;
-    const char *graphButtonText;
-    QSize dialogSize;
-    QRect tabWidget;
-    QRect groupBox3;
-    QRect pushButtonCalib;
-    QRect pushButtonGraph;
-
-    // Signal graph window; the title is a translation source of the "Graph" context.
-    const char *graphTitle;
-    QSize graphSize;
-    QRect thresholdLabel;
-    QRect minusButton;
-    QRect slider;
-    QRect plusButton;
+    ThresholdRange threshold;
+    int calibrationPollMs = 0;
+    int graphPollMs = 0;
+    bool sendsCalibrateMode = false;     // the calibration mode choice is told to the driver
+    bool writesDriverLog = false;
+    bool iconFromLogoFile = false;       // window icon from "logo.jpg" instead of the compiled-in one
+    SignalView signalView = SignalView::WaveGraphs;
+    MainWindowLayout mainWindow;
+    GraphLayout graph;
 
     static const Product pravex;
     static const Product lunari;

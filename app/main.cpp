@@ -3,6 +3,7 @@
 #include "app/Desktop.h"
 #include "app/Product.h"
 #include "app/StartLock.h"
+#include "driverlink/Param.h"
 #include "mainwindow/MainDialog.h"
 
 #include <QApplication>
@@ -53,9 +54,11 @@ int controllerMain(int argc, char **argv, const Product &product)
     (void)loadCatalogue(translator);
     app.installTranslator(&translator);
 
+    const QSize desktop = desktopSize();
+    Param::useDesktop(desktop.width(), desktop.height());
     MainDialog *window = new MainDialog();
     // The main window is an ordinary window: centre it in its own logical pixels.
-    window->move(centredPosition(desktopSize() / window->devicePixelRatioF(), window->size()));
+    window->move(centredPosition(desktop / window->devicePixelRatioF(), window->size()));
     // Closing the main window hides it; the calibration hides it too, but
     // then its own window is on screen.
     QObject::connect(window, &QDialog::finished, &app, [window] {

@@ -1,9 +1,15 @@
 #include "driverlink/Param.h"
 
-#include "app/Desktop.h"
 #include "app/Product.h"
 
 Param *Param::inst = nullptr;
+
+namespace {
+
+int desktopWidth = 0;
+int desktopHeight = 0;
+
+} // namespace
 
 Param::Param(int desktopWidth, int desktopHeight, int initialThreshold)
     : threshold(initialThreshold),
@@ -14,12 +20,16 @@ Param::Param(int desktopWidth, int desktopHeight, int initialThreshold)
 {
 }
 
+void Param::useDesktop(int width, int height)
+{
+    desktopWidth = width;
+    desktopHeight = height;
+}
+
 Param *Param::getInst()
 {
-    if (!inst) {
-        const QSize desktop = desktopSize();
-        inst = new Param(desktop.width(), desktop.height(), Product::active().initialThreshold);
-    }
+    if (!inst)
+        inst = new Param(desktopWidth, desktopHeight, Product::active().threshold.initial);
     return inst;
 }
 

@@ -10,10 +10,14 @@ class Param
 public:
     enum { WaveSize = 128, MatrixSize = 270340, TouchDataSize = 164, TouchBlockSize = 128 };
 
-    // Builds a record for the given desktop; getInst() uses the real desktop
-    // and the active product's initial threshold.
+    // Builds a record for the given desktop; getInst() uses the desktop
+    // handed in by useDesktop() and the active product's initial threshold.
     Param(int desktopWidth, int desktopHeight, int initialThreshold);
 
+    // The desktop size the first getInst() builds the record with. The
+    // window programs hand it in from Qt; the driver link itself knows no
+    // desktop, so the command-line programs can share it.
+    static void useDesktop(int width, int height);
     static Param *getInst();
     static Param *inst;
 

@@ -1,6 +1,6 @@
 #include "mainwindow/Ui_MainDialog.h"
 
-#include "app/Product.h"
+#include "app/Geometry.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -33,7 +33,7 @@ void Ui_MainDialog::setupUi(QDialog *MainDialog)
     if (MainDialog->objectName().isEmpty())
         MainDialog->setObjectName(QString::fromUtf8("MainDialog"));
     MainDialog->setWindowModality(Qt::WindowModal);
-    MainDialog->resize(product.dialogSize);
+    MainDialog->resize(toSize(product.mainWindow.size));
     // Read as a pixmap: QIcon::addFile on a name without a suffix would load
     // the whole MIME database only to guess that the resource is a PNG.
     const QIcon icon(QPixmap(QString::fromUtf8(":/ICO/ICO_TITLE")));
@@ -43,7 +43,7 @@ void Ui_MainDialog::setupUi(QDialog *MainDialog)
 
     tabWidget = new QTabWidget(MainDialog);
     tabWidget->setObjectName(QString::fromUtf8("tabWidget"));
-    tabWidget->setGeometry(product.tabWidget);
+    tabWidget->setGeometry(toRect(product.mainWindow.tabWidget));
     tabWidget->setMovable(false);
 
     tabSettings = new QWidget();
@@ -63,13 +63,13 @@ void Ui_MainDialog::setupUi(QDialog *MainDialog)
     labelGraph->setGeometry(QRect(13, 25, 61, 21));
     groupBox_3 = new QGroupBox(tabSettings);
     groupBox_3->setObjectName(QString::fromUtf8("groupBox_3"));
-    groupBox_3->setGeometry(product.groupBox3);
+    groupBox_3->setGeometry(toRect(product.mainWindow.groupBox3));
     pushButtonCalib = new QPushButton(groupBox_3);
     pushButtonCalib->setObjectName(QString::fromUtf8("pushButtonCalib"));
-    pushButtonCalib->setGeometry(product.pushButtonCalib);
+    pushButtonCalib->setGeometry(toRect(product.mainWindow.pushButtonCalib));
     pushButtonGraph = new QPushButton(groupBox_3);
     pushButtonGraph->setObjectName(QString::fromUtf8("pushButtonGraph"));
-    pushButtonGraph->setGeometry(product.pushButtonGraph);
+    pushButtonGraph->setGeometry(toRect(product.mainWindow.pushButtonGraph));
     tabWidget->addTab(tabSettings, QString());
 
     tabAbout = new QWidget();
@@ -113,17 +113,17 @@ void Ui_MainDialog::retranslateUi(QDialog *MainDialog)
 {
     const Product &product = Product::active();
 
-    MainDialog->setWindowTitle(QCoreApplication::translate("MainDialog", product.windowTitle));
+    MainDialog->setWindowTitle(QCoreApplication::translate("MainDialog", product.mainWindow.title));
     groupBox->setTitle(QCoreApplication::translate("MainDialog", "Status"));
     checkBoxEnableUSB->setText(QCoreApplication::translate("MainDialog", "Enabled"));
     labelFPS->setText(QCoreApplication::translate("MainDialog", "N/A"));
     labelGraph->setText(QString());
     groupBox_3->setTitle(QCoreApplication::translate("MainDialog", "Calibration"));
     pushButtonCalib->setText(QCoreApplication::translate("MainDialog", "Calibrate"));
-    pushButtonGraph->setText(QCoreApplication::translate("MainDialog", product.graphButtonText));
+    pushButtonGraph->setText(QCoreApplication::translate("MainDialog", product.mainWindow.graphButtonText));
     tabWidget->setTabText(tabWidget->indexOf(tabSettings), QCoreApplication::translate("MainDialog", "Settings"));
     label_13->setText(QCoreApplication::translate("MainDialog", "Product Name"));
-    label_15->setText(QCoreApplication::translate("MainDialog", product.productName));
+    label_15->setText(QCoreApplication::translate("MainDialog", product.mainWindow.productName));
     label_16->setText(QString());
     label_17->setText(QCoreApplication::translate("MainDialog", "Firmware Version"));
     labelFirmwareVersion->setText(QCoreApplication::translate("MainDialog", "n/a"));

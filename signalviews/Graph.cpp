@@ -1,6 +1,6 @@
 #include "signalviews/Graph.h"
 
-#include "app/Product.h"
+#include "app/Geometry.h"
 #include "driverlink/KerDriverFunc.h"
 #include "driverlink/Param.h"
 #include "signalviews/WaveGraph.h"
@@ -31,7 +31,7 @@ Graph::Graph()
 
     param = Param::getInst();
     if (!waveGraphs)
-        resize(product.graphSize);
+        resize(toSize(product.graph.size));
 
     slider = new QSlider(this);
     slider->setObjectName(QStringLiteral("thresholdSlider"));
@@ -51,25 +51,25 @@ Graph::Graph()
         waveGraphY->setObjectName(QStringLiteral("waveGraphY"));
     }
 
-    setWindowTitle(tr(product.graphTitle));
+    setWindowTitle(tr(product.graph.title));
     minusButton->setText(tr("-"));
     plusButton->setText(tr("+"));
     thresholdLabel->setText(thresholdText());
 
-    slider->setMinimum(product.thresholdMinimum);
-    slider->setMaximum(product.thresholdMaximum);
+    slider->setMinimum(product.threshold.minimum);
+    slider->setMaximum(product.threshold.maximum);
     slider->setPageStep(1);
     slider->setOrientation(Qt::Horizontal);
     slider->setValue(param->threshold);
 
-    thresholdLabel->setGeometry(product.thresholdLabel);
-    minusButton->setGeometry(product.minusButton);
-    slider->setGeometry(product.slider);
-    plusButton->setGeometry(product.plusButton);
+    thresholdLabel->setGeometry(toRect(product.graph.thresholdLabel));
+    minusButton->setGeometry(toRect(product.graph.minusButton));
+    slider->setGeometry(toRect(product.graph.slider));
+    plusButton->setGeometry(toRect(product.graph.plusButton));
     if (waveGraphs) {
         waveGraphX->setGeometry(15, 65, WaveGraph::ChartWidth + 1, WaveGraph::ChartHeight + 1);
         waveGraphY->setGeometry(15, 330, WaveGraph::ChartWidth + 1, WaveGraph::ChartHeight + 1);
-        resize(product.graphSize);
+        resize(toSize(product.graph.size));
     }
 
     timer = new QTimer(this);

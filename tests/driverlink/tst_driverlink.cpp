@@ -2,7 +2,6 @@
 
 #include "AllocationCounter.h"
 
-#include "app/Desktop.h"
 #include "app/Product.h"
 #include "driverlink/KerDriverFunc.h"
 #include "driverlink/Param.h"
@@ -203,9 +202,9 @@ void TestDriverLink::firstRecordTakesProductAndDesktop()
 {
     QVERIFY(!Param::inst);
     Product::select(Product::lunari);
+    const QSize desktop(1366, 767);
+    Param::useDesktop(desktop.width(), desktop.height());
     Param *param = Param::getInst();
-    const QSize desktop = desktopSize();
-    QVERIFY(desktop.width() > 0);
     QCOMPARE(param->threshold, 30);
     QCOMPARE(QList<int>({param->screenWidth, param->screenHeight}), QList<int>({desktop.width(), desktop.height()}));
     QCOMPARE(QList<int>({param->areaLeft, param->areaRight, param->areaTop, param->areaBottom}),

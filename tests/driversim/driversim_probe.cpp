@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <thread>
 
 namespace {
@@ -114,7 +115,7 @@ int main(int argc, char **argv)
     }
     const Product &product = std::strcmp(argv[1], Product::lunari.programName) == 0 ? Product::lunari : Product::pravex;
     Product::select(product);
-    param.threshold = product.initialThreshold;
+    param.threshold = product.threshold.initial;
     if (std::strcmp(argv[2], "watch") == 0 && argc > 3) {
         watch(std::atof(argv[3]));
     } else if (std::strcmp(argv[2], "all") == 0) {

@@ -1,5 +1,5 @@
 // The main window's widget tree, texts and catalogue, for both programs.
-#include "app/Product.h"
+#include "app/Geometry.h"
 #include "app/main.h"
 #include "driversim/DriverSim.h"
 #include "mainwindow/MainDialog.h"
@@ -183,9 +183,9 @@ void TestMainLayout::windowProperties()
     auto window = absentDriverWindow(product);
 
     QCOMPARE(window->objectName(), QStringLiteral("MainDialog"));
-    QCOMPARE(window->size(), product.dialogSize);
-    QCOMPARE(window->minimumSize(), product.dialogSize);
-    QCOMPARE(window->maximumSize(), product.dialogSize);
+    QCOMPARE(window->size(), toSize(product.mainWindow.size));
+    QCOMPARE(window->minimumSize(), toSize(product.mainWindow.size));
+    QCOMPARE(window->maximumSize(), toSize(product.mainWindow.size));
     QCOMPARE(window->windowModality(), Qt::WindowModal);
     QVERIFY(window->isModal());
     QVERIFY(!window->isSizeGripEnabled());
@@ -235,9 +235,9 @@ void TestMainLayout::catalogueTranslates()
     QCoreApplication::removeTranslator(&translator);
     QDir::setCurrent(previous);
 
-    const QString title = translator.translate("MainDialog", product.windowTitle);
+    const QString title = translator.translate("MainDialog", product.mainWindow.title);
     QVERIFY(!title.isEmpty());
-    QVERIFY(title != QLatin1String(product.windowTitle));
+    QVERIFY(title != QLatin1String(product.mainWindow.title));
     QCOMPARE(window->windowTitle(), title);
     auto *tabs = window->findChild<QTabWidget *>(QStringLiteral("tabWidget"));
     QCOMPARE(tabs->tabText(0), translator.translate("MainDialog", "Settings"));

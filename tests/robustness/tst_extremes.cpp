@@ -201,7 +201,7 @@ void TestExtremes::graphWindowsAtTheLimits()
 
     // The stored threshold shows as it is; the slider rests at its nearest end.
     QSlider *slider = graph.findChild<QSlider *>(QStringLiteral("thresholdSlider"));
-    QCOMPARE(slider->value(), threshold == 0 ? product.thresholdMinimum : product.thresholdMaximum);
+    QCOMPARE(slider->value(), threshold == 0 ? product.threshold.minimum : product.threshold.maximum);
     QCOMPARE(graph.findChild<QLabel *>(QStringLiteral("thresholdLabel"))->text(),
              QStringLiteral("Threshold:%1").arg(threshold));
     QCOMPARE(TestSupport::exchanges(Exchange::Write, product.commands.setThreshold).size(), size_t(0));

@@ -178,7 +178,7 @@ void TestGraph::construction()
     Param *param = TestSupport::useProduct(product);
     // As the main window leaves it: the layout and driver version read.
     QCOMPARE(GetBasicStatus(param), 1);
-    param->threshold = product.initialThreshold;
+    param->threshold = product.threshold.initial;
     DriverSim::clearTranscript();
     const bool waveGraphs = product.signalView == SignalView::WaveGraphs;
 
@@ -199,7 +199,7 @@ void TestGraph::construction()
     QCOMPARE(s->minimum(), minimum);
     QCOMPARE(s->maximum(), maximum);
     QCOMPARE(s->pageStep(), 1);
-    QCOMPARE(s->value(), product.initialThreshold);
+    QCOMPARE(s->value(), product.threshold.initial);
 
     const QList<QTimer *> timers = graph.findChildren<QTimer *>(QString(), Qt::FindDirectChildrenOnly);
     QCOMPARE(timers.size(), 1);
@@ -237,7 +237,7 @@ void TestGraph::textsGoThroughTranslation()
         MarkingTranslator translator;
         QCoreApplication::installTranslator(&translator);
         Graph graph;
-        QCOMPARE(graph.windowTitle(), QLatin1Char('<') + QLatin1String(product->graphTitle) + QLatin1Char('>'));
+        QCOMPARE(graph.windowTitle(), QLatin1Char('<') + QLatin1String(product->graph.title) + QLatin1Char('>'));
         QCOMPARE(thresholdLabel(graph)->text(), QStringLiteral("<Threshold:>%1").arg(param->threshold));
         slider(graph)->setValue(10);
         QCOMPARE(thresholdLabel(graph)->text(), QStringLiteral("<Threshold:>10"));
@@ -639,7 +639,7 @@ void TestGraph::windowsOpenedOneAfterTheOther()
             graphsWhileFirstOpen = graphs();
             if (first) {
                 // A change in the first window reaches the second only through the threshold.
-                slider(*first)->setValue(product->thresholdMinimum + 2);
+                slider(*first)->setValue(product->threshold.minimum + 2);
                 first->reject();
             }
         });
@@ -647,7 +647,7 @@ void TestGraph::windowsOpenedOneAfterTheOther()
         QVERIFY(first.isNull());
         QCOMPARE(graphsWhileFirstOpen, 1);
         QVERIFY(firstModal);
-        QCOMPARE(param->threshold, product->thresholdMinimum + 2);
+        QCOMPARE(param->threshold, product->threshold.minimum + 2);
 
         QTimer::singleShot(0, this, [&] {
             second = openGraphs().value(0);
@@ -662,7 +662,7 @@ void TestGraph::windowsOpenedOneAfterTheOther()
         QVERIFY(second.isNull());
         QCOMPARE(graphsWhileSecondOpen, 1);
         QVERIFY(secondModal);
-        QCOMPARE(secondSliderValue, product->thresholdMinimum + 2);
+        QCOMPARE(secondSliderValue, product->threshold.minimum + 2);
         QCOMPARE(graphs(), 0);
     }
 }

@@ -32,7 +32,7 @@ Param *resetRecord(const Product &product, int desktopWidth, int desktopHeight)
         fd = 0;
     }
     Param *param = Param::getInst();
-    *param = Param(desktopWidth, desktopHeight, product.initialThreshold);
+    *param = Param(desktopWidth, desktopHeight, product.threshold.initial);
     DriverSim::reset();
     return param;
 }
