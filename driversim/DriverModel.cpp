@@ -159,6 +159,11 @@ bool DriverModel::answer(unsigned char code, std::vector<unsigned char> &out, do
             basicStatus(out);
             return true;
         case PravexGetGraph:
+            if (const Recording::Frame *frame = replayFrame(now)) {
+                out = frame->graph;
+                out.resize(c.samples.size(), 0);
+                return true;
+            }
             if (c.animate) {
                 ++c.frame;
                 renderSamples();
@@ -185,6 +190,12 @@ bool DriverModel::answer(unsigned char code, std::vector<unsigned char> &out, do
         return true;
     case LunariGetMatrix:
     case LunariGetRawMatrix:
+        if (code == LunariGetMatrix) {
+            if (const Recording::Frame *frame = replayFrame(now)) {
+                out = frame->matrix;
+                return true;
+            }
+        }
         if (c.animate) {
             if (code == LunariGetMatrix)
                 ++c.frame;
@@ -195,6 +206,10 @@ bool DriverModel::answer(unsigned char code, std::vector<unsigned char> &out, do
         out = code == LunariGetMatrix ? c.matrix66 : c.matrix67;
         return true;
     case LunariGetTouchPoint:
+        if (const Recording::Frame *frame = replayFrame(now)) {
+            out = frame->touch;
+            return true;
+        }
         if (c.animate)
             renderTouchBlock();
         out.assign(c.touchBlock.begin(), c.touchBlock.end());
@@ -202,6 +217,15 @@ bool DriverModel::answer(unsigned char code, std::vector<unsigned char> &out, do
     default:
         return false;
     }
+}
+
+const Recording::Frame *DriverModel::replayFrame(double now)
+{
+    if (!c.replay)
+        return nullptr;
+    if (c.replayStartedAt < 0)
+        c.replayStartedAt = now;
+    return Recording::frameAt(*c.replay, now - c.replayStartedAt);
 }
 
 void DriverModel::basicStatus(std::vector<unsigned char> &out) const

@@ -27,6 +27,7 @@ public:
 
 private:
     bool answer(unsigned char code, std::vector<unsigned char> &out, double now);
+    const Recording::Frame *replayFrame(double now);
     void basicStatus(std::vector<unsigned char> &out) const;
     void calibrationStatus(std::vector<unsigned char> &out, double now);
     void calibrateEnd(const unsigned char *request);

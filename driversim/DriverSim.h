@@ -1,8 +1,11 @@
 #ifndef DRIVERSIM_H
 #define DRIVERSIM_H
 
+#include "commandline/Recording.h"
+
 #include <array>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -92,6 +95,12 @@ struct Controller
     std::vector<unsigned char> matrix67;
     int touchCount = 1;                         // touch block byte 0 (room for 31 points)
     std::array<unsigned char, 128> touchBlock{};
+
+    // A recording (commandline/Recording.h) played in a loop at its own pace
+    // from the first signal query on: its frames answer the graph, code-66
+    // and touch-point queries. Loading one takes its status and scan rate too.
+    std::shared_ptr<const Recording::Data> replay;
+    double replayStartedAt = -1;                // internal: clock of the first frame
 
     // Faults.
     int failReads = 0;            // the next N reads fail with failErrno

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <sstream>
 
 namespace DriverSim {
@@ -230,6 +231,52 @@ bool applyField(Controller &c, const std::string &name, const std::string &value
     return fail("unknown key " + name);
 }
 
+// Plays a recording of the family's panel: its status and scan rate become
+// the controller's, its frames the signals.
+bool applyReplay(Controller &c, const std::string &family, const std::string &path, std::string *error)
+{
+    auto fail = [error](const std::string &message) {
+        if (error)
+            *error = message;
+        return false;
+    };
+    if (path.empty()) {
+        c.replay.reset();
+        return true;
+    }
+    std::ifstream file(path);
+    if (!file)
+        return fail("cannot read the recording " + path);
+    std::stringstream text;
+    text << file.rdbuf();
+    auto data = std::make_shared<Recording::Data>();
+    std::string message;
+    if (!Recording::parse(text.str(), data.get(), &message))
+        return fail(path + ": " + message);
+    if (data->product != family)
+        return fail(path + " is a recording of a " + data->product + " panel");
+
+    const std::vector<unsigned char> &s = data->status;
+    if (s.size() >= 20) {
+        int *fields[] = {&c.touchPoints, &c.firmwareVersion, &c.driverVersionMajor, &c.driverVersionMinor,
+                         &c.channelCount, &c.layoutX, &c.layoutY, &c.intensity, &c.output, &c.threshold,
+                         &c.calibMode};
+        for (std::size_t i = 0; i < sizeof fields / sizeof fields[0]; ++i)
+            *fields[i] = s[1 + i];
+        int *edges[] = {&c.areaLeft, &c.areaRight, &c.areaTop, &c.areaBottom};
+        for (std::size_t i = 0; i < 4; ++i)
+            *edges[i] = (s[12 + 2 * i] << 8) | s[13 + 2 * i];
+    }
+    const std::vector<unsigned char> &rate = data->scanRate;
+    if (rate.size() >= 2)
+        c.fps = (rate[0] << 8) | rate[1];
+    c.fpsPending = rate.size() >= 4 && rate[3] == 1;
+    c.animate = false;
+    c.replay = data;
+    c.replayStartedAt = -1;
+    return true;
+}
+
 } // namespace
 
 std::vector<Scenario::Line> Scenario::parse(const std::string &text, std::string *errors)
@@ -294,7 +341,10 @@ bool Scenario::apply(const Line &line, Controller &pravex, Controller &lunari, s
         return false;
     }
     Controller &target = family == "pravex" ? pravex : lunari;
-    return applyField(target, line.key.substr(dot + 1), line.value, error);
+    const std::string name = line.key.substr(dot + 1);
+    if (name == "replay")
+        return applyReplay(target, family, line.value, error);
+    return applyField(target, name, line.value, error);
 }
 
 } // namespace DriverSim

@@ -66,20 +66,35 @@ int openForRewrite(const char *fileName)
     if (file < 0)
         return -1;
     struct stat info;
-    if (::fstat(file, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1
-        || ::ftruncate(file, 0) != 0) {
+    int error = 0;
+    if (::fstat(file, &info) != 0)
+        error = errno;
+    else if (!S_ISREG(info.st_mode) || info.st_nlink != 1)
+        error = EMLINK;
+    else if (::ftruncate(file, 0) != 0)
+        error = errno;
+    if (error != 0) {
         ::close(file);
+        errno = error;
         return -1;
     }
     return file;
 }
 
-void record(Param *param, const char *fileName)
+bool record(Param *param, const char *fileName)
 {
     const int file = openForRewrite(fileName);
+    const bool answered = record(param, file);
+    if (file >= 0)
+        ::close(file);
+    return answered;
+}
+
+bool record(Param *param, int file)
+{
     std::string line;
 
-    GetMatrix(param, 67);
+    const bool raw = GetMatrix(param, 67) > 0;
     appendField(line, param->layoutX);
     appendField(line, param->layoutY);
     line += '\n';
@@ -90,14 +105,12 @@ void record(Param *param, const char *fileName)
     line += '\n';
     writeLine(file, line);
 
-    GetMatrix(param, 66);
+    const bool signal = GetMatrix(param, 66) > 0;
     line.clear();
     appendCells(line, param->matrix, param->layoutX, param->layoutY, true);
     line += '\n';
     writeLine(file, line);
-
-    if (file >= 0)
-        ::close(file);
+    return raw && signal;
 }
 
 } // namespace DriverLog

@@ -11,12 +11,16 @@ namespace DriverLog {
 enum { Mask = 0xA7 };
 
 // Queries both matrices and rewrites the log; the queries and the clearing of
-// the code-66 cells happen even when the file cannot be written.
-void record(Param *param, const char *fileName);
+// the code-66 cells happen even when the file cannot be written. True when
+// both queries were answered.
+bool record(Param *param, const char *fileName);
+// The same into an open descriptor, or none (-1).
+bool record(Param *param, int file);
 
 // Opens fileName for rewriting, refusing anything but a plain file with one
 // name: the program may run as root in a directory others can write.
-// Returns a descriptor, or -1.
+// Returns a descriptor, or -1 with errno set (ELOOP for a link, EMLINK for
+// anything but a plain file of one name).
 int openForRewrite(const char *fileName);
 
 // Appends the 4-character fields of every cell of the layout, column by

@@ -2,6 +2,7 @@
 // channel: scenario, transcript file and live control file.
 
 #include "driversim/DriverSim.h"
+#include "tests/support/PreloadedRun.h"
 
 #include <QtTest>
 
@@ -9,17 +10,14 @@ using DriverSim::Exchange;
 
 namespace {
 
-struct ProbeRun
-{
-    int exitCode = -1;
-    qint64 pid = 0;
-    QStringList lines;
-    QString errors;
-};
-
 QString probeProgram()
 {
     return QStringLiteral(PROBE_PROGRAM);
+}
+
+QStringList lines(const PreloadedRun::Result &run)
+{
+    return QString::fromLocal8Bit(run.output).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 QString transfer(const Exchange &exchange)
@@ -50,79 +48,20 @@ private slots:
     void controlFileChangesStateLive();
 
 private:
-    QProcessEnvironment environment() const;
-    ProbeRun run(const QStringList &arguments, const QByteArray &scenario);
-    QList<Exchange> readTranscript(qint64 pid);
-    void writeControl(const QByteArray &text);
+    PreloadedRun::Result run(const QStringList &arguments, const QByteArray &scenario);
 
-    QScopedPointer<QTemporaryDir> directory;
+    QScopedPointer<PreloadedRun> preloaded;
 };
 
 void TestPreload::init()
 {
-    directory.reset(new QTemporaryDir);
-    QVERIFY(directory->isValid());
+    preloaded.reset(new PreloadedRun);
 }
 
-QProcessEnvironment TestPreload::environment() const
+PreloadedRun::Result TestPreload::run(const QStringList &arguments, const QByteArray &scenario)
 {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(DRIVERSIM_PRELOAD_LIST));
-    env.insert(QStringLiteral("DRIVERSIM_SCENARIO"), directory->filePath(QStringLiteral("scenario")));
-    env.insert(QStringLiteral("DRIVERSIM_TRANSCRIPT"), directory->filePath(QStringLiteral("transcript")));
-    env.insert(QStringLiteral("DRIVERSIM_CONTROL"), directory->filePath(QStringLiteral("control")));
-    return env;
-}
-
-ProbeRun TestPreload::run(const QStringList &arguments, const QByteArray &scenario)
-{
-    QFile file(directory->filePath(QStringLiteral("scenario")));
-    file.open(QIODevice::WriteOnly);
-    file.write(scenario);
-    file.close();
-
-    QProcess probe;
-    probe.setProcessEnvironment(environment());
-    probe.start(probeProgram(), arguments);
-    ProbeRun result;
-    if (!probe.waitForStarted(10000))
-        return result;
-    result.pid = probe.processId();
-    probe.waitForFinished(30000);
-    result.exitCode = probe.exitStatus() == QProcess::NormalExit ? probe.exitCode() : -1;
-    result.lines = QString::fromLocal8Bit(probe.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    result.errors = QString::fromLocal8Bit(probe.readAllStandardError());
-    return result;
-}
-
-QList<Exchange> TestPreload::readTranscript(qint64 pid)
-{
-    QList<Exchange> exchanges;
-    QFile file(directory->filePath(QStringLiteral("transcript")));
-    if (!file.open(QIODevice::ReadOnly))
-        return exchanges;
-    const QByteArray prefix = "pid=" + QByteArray::number(pid) + " t=";
-    const QList<QByteArray> lines = file.readAll().split('\n');
-    for (const QByteArray &line : lines) {
-        if (line.isEmpty())
-            continue;
-        Exchange exchange;
-        if (!line.startsWith(prefix) || !DriverSim::parseExchange(line.toStdString(), &exchange)) {
-            qWarning("unexpected transcript line: %s", line.constData());
-            return QList<Exchange>();
-        }
-        exchanges << exchange;
-    }
-    return exchanges;
-}
-
-void TestPreload::writeControl(const QByteArray &text)
-{
-    const QString path = directory->filePath(QStringLiteral("control"));
-    QSaveFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(text);
-    QVERIFY(file.commit());
+    preloaded->setScenario(scenario);
+    return preloaded->run(probeProgram(), arguments);
 }
 
 void TestPreload::everyOperation_data()
@@ -186,10 +125,10 @@ void TestPreload::everyOperation()
     QFETCH(QStringList, transfers);
     QFETCH(QStringList, expectedLines);
 
-    const ProbeRun probe = run({program, QStringLiteral("all")}, scenario);
-    QCOMPARE(probe.errors, QString());
+    const PreloadedRun::Result probe = run({program, QStringLiteral("all")}, scenario);
+    QCOMPARE(probe.errors, QByteArray());
     QCOMPARE(probe.exitCode, 0);
-    QCOMPARE(probe.lines, expectedLines);
+    QCOMPARE(lines(probe), expectedLines);
 
     // The first transfer goes out on the fresh descriptor; every later one is preceded by a rewind.
     QStringList expected;
@@ -199,7 +138,7 @@ void TestPreload::everyOperation()
         expected << transfers[i];
     }
     QStringList seen;
-    const QList<Exchange> exchanges = readTranscript(probe.pid);
+    const QList<Exchange> exchanges = preloaded->transcript(probe.pid);
     for (const Exchange &exchange : exchanges) {
         seen << transfer(exchange);
         QVERIFY(exchange.result >= 0);
@@ -209,33 +148,35 @@ void TestPreload::everyOperation()
 
 void TestPreload::badScenarioLinesAreReported()
 {
-    const ProbeRun probe = run({QStringLiteral("pravex_controller"), QStringLiteral("all")},
-                               "pravex.fps = 75\npravex.colour = blue\npravex.threshold = much\n");
+    const PreloadedRun::Result probe = run({QStringLiteral("pravex_controller"), QStringLiteral("all")},
+                                           "pravex.fps = 75\npravex.colour = blue\npravex.threshold = much\n");
     QCOMPARE(probe.exitCode, 0);
-    QVERIFY2(probe.errors.contains(QLatin1String("line 2: unknown key colour")), qPrintable(probe.errors));
-    QVERIFY2(probe.errors.contains(QLatin1String("line 3: 'much' is not a number for threshold")), qPrintable(probe.errors));
-    QVERIFY(!probe.lines.isEmpty());
-    QCOMPARE(probe.lines.first(), QStringLiteral("GetFPS 1 fps=75 pending=0"));
+    QVERIFY2(probe.errors.contains("line 2: unknown key colour"), probe.errors.constData());
+    QVERIFY2(probe.errors.contains("line 3: 'much' is not a number for threshold"), probe.errors.constData());
+    QVERIFY(!lines(probe).isEmpty());
+    QCOMPARE(lines(probe).first(), QStringLiteral("GetFPS 1 fps=75 pending=0"));
 }
 
 void TestPreload::timedLineUnloadsTheDriver()
 {
-    const ProbeRun probe = run({QStringLiteral("lunari_controller"), QStringLiteral("watch"), QStringLiteral("0.8")},
-                               "lunari.fps = 120\nat 0.3 lunari.present = 0\nat 0.5 lunari.present = 1\n");
+    const PreloadedRun::Result probe = run({QStringLiteral("lunari_controller"), QStringLiteral("watch"),
+                                            QStringLiteral("0.8")},
+                                           "lunari.fps = 120\nat 0.3 lunari.present = 0\nat 0.5 lunari.present = 1\n");
+    const QStringList watched = lines(probe);
     QCOMPARE(probe.exitCode, 0);
-    QCOMPARE(probe.lines.size(), 3);
-    QVERIFY2(probe.lines[0].endsWith(QLatin1String("GetFPS 1 fps=120")), qPrintable(probe.lines[0]));
-    QVERIFY2(probe.lines[1].endsWith(QLatin1String("GetFPS -1 fps=120")), qPrintable(probe.lines[1]));
-    QVERIFY2(probe.lines[2].endsWith(QLatin1String("GetFPS 1 fps=120")), qPrintable(probe.lines[2]));
-    const double unloadedAt = probe.lines[1].section(QLatin1Char(' '), 0, 0).mid(2).toDouble();
-    const double reloadedAt = probe.lines[2].section(QLatin1Char(' '), 0, 0).mid(2).toDouble();
+    QCOMPARE(watched.size(), 3);
+    QVERIFY2(watched[0].endsWith(QLatin1String("GetFPS 1 fps=120")), qPrintable(watched[0]));
+    QVERIFY2(watched[1].endsWith(QLatin1String("GetFPS -1 fps=120")), qPrintable(watched[1]));
+    QVERIFY2(watched[2].endsWith(QLatin1String("GetFPS 1 fps=120")), qPrintable(watched[2]));
+    const double unloadedAt = watched[1].section(QLatin1Char(' '), 0, 0).mid(2).toDouble();
+    const double reloadedAt = watched[2].section(QLatin1Char(' '), 0, 0).mid(2).toDouble();
     // Loose bounds: the probe polls every 10 ms on a machine that may be busy.
-    QVERIFY2(unloadedAt >= 0.2 && unloadedAt < 0.5, qPrintable(probe.lines[1]));
-    QVERIFY2(reloadedAt - unloadedAt >= 0.1, qPrintable(probe.lines[2]));
+    QVERIFY2(unloadedAt >= 0.2 && unloadedAt < 0.5, qPrintable(watched[1]));
+    QVERIFY2(reloadedAt - unloadedAt >= 0.1, qPrintable(watched[2]));
 
     // Unloaded while open: the transfer fails, the channel closes and retries the open.
     QStringList kinds;
-    for (const Exchange &exchange : readTranscript(probe.pid))
+    for (const Exchange &exchange : preloaded->transcript(probe.pid))
         kinds << transfer(exchange).section(QLatin1Char(' '), 0, 0) + (exchange.error ? "!" : "");
     kinds.removeDuplicates();
     QCOMPARE(kinds, QStringList({"open", "read", "seek", "read!", "close", "openfailed!"}));
@@ -243,14 +184,10 @@ void TestPreload::timedLineUnloadsTheDriver()
 
 void TestPreload::controlFileChangesStateLive()
 {
-    QFile scenario(directory->filePath(QStringLiteral("scenario")));
-    QVERIFY(scenario.open(QIODevice::WriteOnly));
-    scenario.close();
-
     QProcess probe;
-    probe.setProcessEnvironment(environment());
-    probe.start(probeProgram(), {QStringLiteral("pravex_controller"), QStringLiteral("watch"), QStringLiteral("20")});
-    QVERIFY(probe.waitForStarted(10000));
+    preloaded->start(probe, probeProgram(), {QStringLiteral("pravex_controller"), QStringLiteral("watch"),
+                                             QStringLiteral("20")});
+    QVERIFY(probe.state() == QProcess::Running);
     auto waitForLine = [&probe](const QString &ending) {
         QElapsedTimer timer;
         timer.start();
@@ -267,11 +204,11 @@ void TestPreload::controlFileChangesStateLive()
     };
 
     QVERIFY(waitForLine(QStringLiteral("GetFPS 1 fps=60")));
-    writeControl("pravex.fps = 61\n");
+    preloaded->writeControl("pravex.fps = 61\n");
     QVERIFY(waitForLine(QStringLiteral("GetFPS 1 fps=61")));
-    writeControl("pravex.fps = 61\npravex.present = 0\n");
+    preloaded->writeControl("pravex.fps = 61\npravex.present = 0\n");
     QVERIFY(waitForLine(QStringLiteral("GetFPS -1 fps=61")));
-    writeControl("pravex.present = 1\npravex.fps = 62\n");
+    preloaded->writeControl("pravex.present = 1\npravex.fps = 62\n");
     QVERIFY(waitForLine(QStringLiteral("GetFPS 1 fps=62")));
 
     probe.kill();

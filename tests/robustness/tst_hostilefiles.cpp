@@ -271,7 +271,7 @@ QProcess *TestHostileFiles::start(const Product &product, const QString &workDir
     auto *process = new QProcess(this);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    environment.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(DRIVERSIM_PRELOAD));
+    environment.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(DRIVERSIM_PRELOAD_LIST));
     environment.insert(QStringLiteral("DRIVERSIM_TRANSCRIPT"), transcript);
     process->setProcessEnvironment(environment);
     process->setWorkingDirectory(workDir);

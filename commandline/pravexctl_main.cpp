@@ -1,0 +1,7 @@
+#include "app/Product.h"
+#include "commandline/ControlTool.h"
+
+int main(int argc, char **argv)
+{
+    return controlMain(argc, argv, Product::pravex);
+}

@@ -1,0 +1,88 @@
+#include "tests/support/PreloadedRun.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QSaveFile>
+
+PreloadedRun::PreloadedRun()
+{
+    setScenario(QByteArray());
+}
+
+QString PreloadedRun::path(const QString &name) const
+{
+    return directory.filePath(name);
+}
+
+void PreloadedRun::setScenario(const QByteArray &text)
+{
+    QFile file(path(QStringLiteral("scenario")));
+    if (file.open(QIODevice::WriteOnly))
+        file.write(text);
+}
+
+void PreloadedRun::writeControl(const QByteArray &text)
+{
+    // Replaced whole, so the simulator never reads half of it.
+    QSaveFile file(path(QStringLiteral("control")));
+    if (file.open(QIODevice::WriteOnly)) {
+        file.write(text);
+        file.commit();
+    }
+}
+
+QProcessEnvironment PreloadedRun::environment() const
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(DRIVERSIM_PRELOAD_LIST));
+    env.insert(QStringLiteral("DRIVERSIM_SCENARIO"), path(QStringLiteral("scenario")));
+    env.insert(QStringLiteral("DRIVERSIM_TRANSCRIPT"), path(QStringLiteral("transcript")));
+    env.insert(QStringLiteral("DRIVERSIM_CONTROL"), path(QStringLiteral("control")));
+    return env;
+}
+
+void PreloadedRun::start(QProcess &process, const QString &program, const QStringList &arguments)
+{
+    process.setProcessEnvironment(environment());
+    process.setWorkingDirectory(directory.path());
+    process.start(program, arguments);
+    process.waitForStarted(10000);
+}
+
+PreloadedRun::Result PreloadedRun::run(const QString &program, const QStringList &arguments, int timeoutMs)
+{
+    QProcess process;
+    start(process, program, arguments);
+    Result result;
+    if (process.state() == QProcess::NotRunning)
+        return result;
+    result.pid = process.processId();
+    if (!process.waitForFinished(timeoutMs))
+        process.kill();
+    process.waitForFinished(5000);
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.output = process.readAllStandardOutput();
+    result.errors = process.readAllStandardError();
+    return result;
+}
+
+QList<DriverSim::Exchange> PreloadedRun::transcript(qint64 pid) const
+{
+    QList<DriverSim::Exchange> exchanges;
+    QFile file(path(QStringLiteral("transcript")));
+    if (!file.open(QIODevice::ReadOnly))
+        return exchanges;
+    const QByteArray prefix = "pid=" + QByteArray::number(pid) + " t=";
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    for (const QByteArray &line : lines) {
+        DriverSim::Exchange exchange;
+        if (line.isEmpty() || (pid != 0 && !line.startsWith(prefix)))
+            continue;
+        if (!DriverSim::parseExchange(line.toStdString(), &exchange)) {
+            qWarning("unexpected transcript line: %s", line.constData());
+            return QList<DriverSim::Exchange>();
+        }
+        exchanges << exchange;
+    }
+    return exchanges;
+}
