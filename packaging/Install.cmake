@@ -1,11 +1,13 @@
 # Installation layout and Debian packages of both programs.
 #
 #   bin/<program>                              launcher: per-user working directory, language, X11
+#   bin/<family>ctl                            the command-line program
 #   lib/<program>/<program>                    the program itself
 #   share/<program>/logo.jpg                   window icon file (first program only)
 #   share/<program>/translations/*.qm          catalogues, copied as "Controller.qm" by the launcher
 #   share/applications/<program>.desktop
 #   share/icons/hicolor/<size>/apps/<program>.{png,svg}
+#   share/man/man1/<program>.1.gz, <family>ctl.1.gz
 #
 # Each program is an install component of its own and becomes its own package:
 # they serve different controllers and a machine has one kind of touch screen.
@@ -14,11 +16,34 @@ set(CONTROLLER_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR})
 set(CONTROLLER_ICON_SIZES 16 32 48 64 128 256)
 set(CONTROLLER_PRODUCT_WORD_pravex Pravex)
 set(CONTROLLER_PRODUCT_WORD_lunari Lunari)
+set(CONTROLLER_DRIVER_FILE_pravex /proc/zazevizuve/communication)
+set(CONTROLLER_DRIVER_FILE_lunari /proc/rodurirede/communication)
 # Only the first program takes its window icon from "logo.jpg" in its working directory.
 set(CONTROLLER_LOGO_FILE_pravex ON)
 set(CONTROLLER_LOGO_FILE_lunari OFF)
 set(CONTROLLER_PACKAGE_SUMMARY_pravex "companion for Pravex touch-screen controllers")
 set(CONTROLLER_PACKAGE_SUMMARY_lunari "companion for Lunari touch-screen controllers")
+
+# What the manual pages say differently of the two programs, in roff.
+set(CONTROLLER_MAN_pravex_GRAPH_BUTTON "Test")
+set(CONTROLLER_MAN_lunari_GRAPH_BUTTON "Graph")
+set(CONTROLLER_MAN_pravex_FILE_ENTRIES ".TP\n.I logo.jpg\nthe window icon, copied there by the launcher\n")
+set(CONTROLLER_MAN_lunari_FILE_ENTRIES ".TP\n.I VeDorurerezo.log\nthe driver log, rewritten whenever the driver is found: the sensor layout, then the\nraw and the signal matrix, as \\fBlunarictl log\\fP writes them\n")
+set(CONTROLLER_MAN_pravex_LOG_SYNOPSIS "")
+set(CONTROLLER_MAN_lunari_LOG_SYNOPSIS ".br\n.B lunarictl\n.B log\n.RI [ FILE ]\n")
+set(CONTROLLER_MAN_pravex_LOG_COMMAND "")
+set(CONTROLLER_MAN_lunari_LOG_COMMAND ".TP\n.BR log \" [\" \\fIFILE\\fP ]\nWrite the driver log, byte for byte as \\fBlunari_controller\\fP writes it when it finds\nthe driver, to \\fIFILE\\fP or standard output. A symbolic link, or anything but a\nplain file of one name, is not written to.\n")
+set(CONTROLLER_MAN_pravex_STATUS_EXTRA "the channel count and intensity, ")
+set(CONTROLLER_MAN_lunari_STATUS_EXTRA "")
+set(CONTROLLER_MAN_pravex_JSON_EXTRA "channelCount \", \" intensity \", \" ")
+set(CONTROLLER_MAN_lunari_JSON_EXTRA "fpsPending \", \" ")
+set(CONTROLLER_MAN_pravex_WATCH_TEXT "the strongest channel signal with its channel number")
+set(CONTROLLER_MAN_lunari_WATCH_TEXT "the touch points with their coordinates (0 to 4095) and the strongest cell of the sensor map")
+set(CONTROLLER_MAN_pravex_FRAME_LINE "frame 0.000 graph \\fIthe 128 samples, in hex\\fP")
+set(CONTROLLER_MAN_lunari_FRAME_LINE "frame 0.000 matrix \\fIthe sensor map, in hex\\fP touch \\fIthe touch block, in hex\\fP")
+set(CONTROLLER_MAN_pravex_VALUES "1023;8;127;200;20")   # area scale, threshold range, refresh period, an example threshold
+set(CONTROLLER_MAN_lunari_VALUES "4095;4;50;80;30")
+find_program(CONTROLLER_GZIP gzip REQUIRED)
 
 # The launcher finds the program relative to itself, so a package unpacked anywhere runs in place.
 file(RELATIVE_PATH CONTROLLER_BIN_TO_PREFIX "/prefix/${CMAKE_INSTALL_BINDIR}" "/prefix")
@@ -32,6 +57,36 @@ foreach(family pravex lunari)
   set(generated ${CMAKE_BINARY_DIR}/packaging/${family})
   configure_file(${CONTROLLER_PACKAGING_DIR}/launcher.sh.in ${generated}/${PROGRAM} @ONLY)
   configure_file(${CONTROLLER_PACKAGING_DIR}/controller.desktop.in ${generated}/${PROGRAM}.desktop @ONLY)
+
+  # Manual pages of the window program and the command-line program, compressed as Debian wants them.
+  set(TOOL ${family}ctl)
+  set(FAMILY ${family})
+  string(TOUPPER ${PROGRAM} PROGRAM_UPPER)
+  string(TOUPPER ${TOOL} TOOL_UPPER)
+  set(MAN_DATE ${CONTROLLER_RELEASE_DATE})
+  set(DRIVER_FILE ${CONTROLLER_DRIVER_FILE_${family}})
+  foreach(item GRAPH_BUTTON FILE_ENTRIES LOG_SYNOPSIS LOG_COMMAND STATUS_EXTRA JSON_EXTRA WATCH_TEXT FRAME_LINE)
+    set(${item} "${CONTROLLER_MAN_${family}_${item}}")
+  endforeach()
+  list(GET CONTROLLER_MAN_${family}_VALUES 0 AREA_SCALE)
+  list(GET CONTROLLER_MAN_${family}_VALUES 1 THRESHOLD_MIN)
+  list(GET CONTROLLER_MAN_${family}_VALUES 2 THRESHOLD_MAX)
+  list(GET CONTROLLER_MAN_${family}_VALUES 3 POLL_MS)
+  list(GET CONTROLLER_MAN_${family}_VALUES 4 THRESHOLD_EXAMPLE)
+  set(pages)
+  foreach(page ${PROGRAM}:controller ${TOOL}:tool)
+    string(REPLACE ":" ";" page ${page})
+    list(GET page 0 name)
+    list(GET page 1 template)
+    configure_file(${CONTROLLER_PACKAGING_DIR}/man/${template}.1.in ${generated}/${name}.1 @ONLY)
+    add_custom_command(OUTPUT ${generated}/${name}.1.gz
+      COMMAND ${CONTROLLER_GZIP} -9n -c ${generated}/${name}.1 > ${generated}/${name}.1.gz
+      DEPENDS ${generated}/${name}.1 VERBATIM)
+    list(APPEND pages ${generated}/${name}.1.gz)
+  endforeach()
+  add_custom_target(${family}_manpages ALL DEPENDS ${pages})
+  install(FILES ${pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${family})
+  install(TARGETS ${TOOL} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${family})
 
   install(TARGETS ${PROGRAM} RUNTIME DESTINATION lib/${PROGRAM} COMPONENT ${family})
   install(PROGRAMS ${generated}/${PROGRAM} DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${family})

@@ -12,6 +12,10 @@
 # through the main window, the calibration screen and the graph window of
 # each, and saves their pictures in ./demo-screenshots/ (or DEMO_SCREENSHOTS).
 #
+# DEMO_SCENARIO names another scenario for the simulated controller, for
+# example one that replays a recording made with pravexctl or lunarictl
+# ("lunari.replay = /path/to/panel.rec").
+#
 # Usage: scripts/demo.sh            (from any directory)
 set -euo pipefail
 
@@ -34,13 +38,14 @@ if ! cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCONTROLLER
     exit 1
 fi
 cmake --build "$build" -j"$(nproc 2>/dev/null || echo 2)" \
-    --target pravex_controller lunari_controller translations driversim_preload
+    --target pravex_controller lunari_controller pravexctl lunarictl pravex_manpages lunari_manpages \
+             translations driversim_preload
 rm -rf "$stage"
 for component in pravex lunari; do
     cmake --install "$build" --prefix "$stage" --component "$component" >/dev/null
 done
 
-scenario="$root/tests/e2e/demo-scenario.txt"
+scenario=$(readlink -f -- "${DEMO_SCENARIO:-$root/tests/e2e/demo-scenario.txt}")
 export DRIVERSIM_SCENARIO="$scenario"
 preload="$build/driversim/libdriversim.so"
 

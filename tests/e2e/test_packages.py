@@ -24,12 +24,20 @@ QT_RUNTIME = {"6": ("libqt6core6", "libqt6gui6", "libqt6widgets6", "qt6-base-abi
               "5": ("libqt5core5a", "libqt5gui5", "libqt5widgets5", "qtbase-abi-5-15-8")}
 
 
+def tool_of(program):
+    return program.split("_")[0] + "ctl"
+
+
 def expected_files(program, with_logo):
+    tool = tool_of(program)
     files = {
         f"./usr/bin/{program}",
+        f"./usr/bin/{tool}",
         f"./usr/lib/{program}/{program}",
         f"./usr/share/applications/{program}.desktop",
         f"./usr/share/icons/hicolor/scalable/apps/{program}.svg",
+        f"./usr/share/man/man1/{program}.1.gz",
+        f"./usr/share/man/man1/{tool}.1.gz",
     }
     files |= {f"./usr/share/icons/hicolor/{n}x{n}/apps/{program}.png" for n in ICON_SIZES}
     files |= {f"./usr/share/{program}/translations/Controller_{lang}.qm" for lang in LANGUAGES}
@@ -81,7 +89,7 @@ def check_package(session, package, program, with_logo):
     want = expected_files(program, with_logo)
     check(files == want, f"{program}: unexpected files {sorted(files - want)}, missing {sorted(want - files)}")
     modes = {line.split()[-1]: line.split()[0] for line in listing.splitlines()}
-    for executable in (f"./usr/bin/{program}", f"./usr/lib/{program}/{program}"):
+    for executable in (f"./usr/bin/{program}", f"./usr/bin/{tool_of(program)}", f"./usr/lib/{program}/{program}"):
         check(modes[executable] == "-rwxr-xr-x", f"{executable} has mode {modes[executable]}")
 
     root = os.path.join(session.scratch, "root-" + program)
@@ -97,6 +105,11 @@ def check_package(session, package, program, with_logo):
         built = os.path.join(session.config["translations"], f"Controller_{lang}.qm")
         packed = os.path.join(root, f"usr/share/{program}/translations/Controller_{lang}.qm")
         check(filecmp.cmp(built, packed, shallow=False), f"{program}: Controller_{lang}.qm differs from the build's")
+    # The command-line program runs from the package and needs no display.
+    tool = os.path.join(root, "usr/bin", tool_of(program))
+    result = subprocess.run([tool, "--version"], capture_output=True, text=True, env={"PATH": "/usr/bin:/bin"})
+    check(result.returncode == 0 and result.stdout.startswith(tool_of(program) + " "),
+          f"{tool} --version: {result.returncode} {result.stdout}{result.stderr}")
     return root
 
 
