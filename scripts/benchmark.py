@@ -11,6 +11,10 @@ waits, while the graph window is open and while the calibration screen polls.
 The simulator answers fixed pictures, so its own work inside the process
 stays small; the programs repaint on every answer all the same.
 
+Each program's command-line companion (pravexctl, lunarictl) is timed too:
+its "status" from exec to exit and its peak memory, against the window
+program's start-up and memory from the same run.
+
 The reference is a minimal Qt Widgets program (scripts/bench/reference.cpp):
 one empty dialog of the main window's size with a 1000 ms timer, the floor
 that Qt itself costs. It is started the same way, simulator included. Its
@@ -41,7 +45,8 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SCREEN_WIDTH = 1024
 SCREEN_HEIGHT = 768
-TARGETS = ["pravex_controller", "lunari_controller", "driversim_preload", "controller_reference"]
+TARGETS = ["pravex_controller", "lunari_controller", "pravexctl", "lunarictl", "driversim_preload",
+           "controller_reference"]
 CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
 
 # Where each program puts its buttons: group box x, y, then the button's x, y, w, h,
@@ -56,7 +61,9 @@ PROGRAMS = {
         "calibrate": (10, 110, 10, 20, 81, 21), "graph": (10, 110, 191, 20, 81, 23),
     },
 }
-PHASES = ["startup", "wait", "graph", "calibration"]
+PHASES = ["startup", "tool", "wait", "graph", "calibration"]
+# The command-line companion of each program.
+TOOL_OF = {"pravex_controller": "pravexctl", "lunari_controller": "lunarictl"}
 REFERENCE = "controller_reference"
 # The reference with one line of text, started for the start-up figures only.
 REFERENCE_LABEL = "controller_reference --label"
@@ -577,6 +584,30 @@ def bench_startup(config, results, subject):
         f"VmHWM {peak / 1024:.2f} MiB, VmRSS {resident / 1024:.2f} MiB")
 
 
+def bench_tool(config, results, program):
+    """One "status" of the program's command-line companion, with the same
+    simulated controller: wall time from exec to exit, and peak memory."""
+    family = PROGRAMS[program]["family"]
+    path = os.path.join(config["scratch"], family + "-tool-scenario")
+    with open(path, "w") as stream:
+        stream.write(scenario(family))
+    env = dict(os.environ, LD_PRELOAD=config["preload"], DRIVERSIM_SCENARIO=path)
+    # GNU time reports the peak of the program alone: a process forked from
+    # this script would carry the interpreter's peak into its own.
+    peak_file = os.path.join(config["scratch"], "tool-peak")
+    command = ["/usr/bin/time", "-f", "%M", "-o", peak_file, config["binaries"][TOOL_OF[program]], "status"]
+    started = time.perf_counter()
+    result = subprocess.run(command, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    wall = (time.perf_counter() - started) * 1000
+    if result.returncode != 0:
+        raise BenchmarkError(f"{TOOL_OF[program]} status ended with {result.returncode}")
+    with open(peak_file) as stream:
+        peak = int(stream.read().split()[-1]) / 1024.0
+    results.add(program, "tool.wall", wall)
+    results.add(program, "tool.hwm", peak)
+    log(f"  {TOOL_OF[program]} status: {wall:.1f} ms, peak {peak:.2f} MiB")
+
+
 def bench_reference(config, results):
     if "wait" not in config["phases"]:
         return
@@ -703,9 +734,28 @@ def report(config, results):
             cells.append(text)
         cells.append(target)
         table.append(cells)
+    # The command-line programs against their window programs, measured in the same run.
+    for label, figure, window_figure, share, target in (
+            ("command line `status`: wall time (ms)", "tool.wall", "startup", 4,
+             "≤ ¼ of the window program's start-up"),
+            ("command line `status`: peak resident memory (MiB)", "tool.hwm", "hwm", 3,
+             "≤ ⅓ of the window program's")):
+        cells = [label]
+        for program in programs:
+            value = results.median(program, figure)
+            window = results.median(program, window_figure)
+            text = fmt(value, 1)
+            if value is not None and window:
+                text += f" ({value / window:.2f} ×)"
+                if value > window / share:
+                    text += " MISSED"
+                    missed.append(f"{program}: {label}")
+            cells.append(text)
+        table.append(cells + [target])
     lines = [markdown(header, table)]
     lines.append("")
-    lines.append("Ratios in brackets: to the empty reference dialog / to the reference with one text label.")
+    lines.append("Ratios in brackets: to the empty reference dialog / to the reference with one text label; "
+                 "for the command line, to the window program.")
 
     def both(figure, digits):
         return [fmt(results.median(REFERENCE, figure), digits), fmt(results.median(REFERENCE_LABEL, figure), digits)]
@@ -767,6 +817,8 @@ def prepare_build(directory):
     binaries = {
         "pravex_controller": os.path.join(directory, "pravex_controller"),
         "lunari_controller": os.path.join(directory, "lunari_controller"),
+        "pravexctl": os.path.join(directory, "pravexctl"),
+        "lunarictl": os.path.join(directory, "lunarictl"),
         REFERENCE: os.path.join(directory, "scripts", "bench", REFERENCE),
     }
     preload = os.path.join(directory, "driversim", "libdriversim.so")
@@ -812,7 +864,7 @@ def main():
     args = parser.parse_args()
     if args.short:
         args.wait = args.graph = args.calibration = 10
-    for tool in ("Xvfb", "xdotool", "xwd", "convert", "identify"):
+    for tool in ("Xvfb", "xdotool", "xwd", "convert", "identify", "/usr/bin/time"):
         if not shutil.which(tool):
             raise SystemExit(f"{tool} is missing (scripts/install-deps.sh installs it)")
 
@@ -840,6 +892,10 @@ def main():
                 for _ in range(args.starts):
                     for subject in [REFERENCE, REFERENCE_LABEL] + args.programs:
                         bench_startup(config, results, subject)
+            if "tool" in config["phases"]:
+                for _ in range(args.starts):
+                    for program in args.programs:
+                        bench_tool(config, results, program)
             bench_reference(config, results)
             for program in args.programs:
                 bench_program(config, results, program)
