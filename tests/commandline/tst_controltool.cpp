@@ -15,6 +15,8 @@
 #include <QProcess>
 #include <QtTest>
 
+#include <csignal>
+
 using DriverSim::Exchange;
 
 namespace {
@@ -64,6 +66,7 @@ private slots:
     void logIsTheWindowProgramsLog();
     void replayShowsTheRecording_data();
     void replayShowsTheRecording();
+    void ctrlCLeavesACompleteRecording();
     void frameOfAMoment_data();
     void frameOfAMoment();
     void besideTheWindowProgram();
@@ -251,6 +254,24 @@ void TestControlTool::replayShowsTheRecording()
         QCOMPARE(param->waveX[1], int(frame.graph[1]));
         QCOMPARE(param->waveY[1], int(frame.graph[6]));
     }
+}
+
+void TestControlTool::ctrlCLeavesACompleteRecording()
+{
+    PreloadedRun preloaded;
+    QProcess recorder;
+    const QString file = preloaded.path(QStringLiteral("interrupted.rec"));
+    preloaded.start(recorder, tool(QStringLiteral("lunarictl")), {QStringLiteral("record"), file});
+    QTRY_VERIFY(readFile(file).count("\nframe ") >= 3);
+    ::kill(pid_t(recorder.processId()), SIGINT);
+    QVERIFY(recorder.waitForFinished(5000));
+    QCOMPARE(recorder.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(recorder.exitCode(), 0);
+    const QByteArray text = readFile(file);
+    QVERIFY(text.endsWith('\n'));
+    Recording::Data data;
+    QVERIFY(Recording::parse(text.toStdString(), &data, nullptr));
+    QCOMPARE(int(data.frames.size()), text.count("\nframe "));
 }
 
 void TestControlTool::frameOfAMoment_data()
