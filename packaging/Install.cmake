@@ -13,6 +13,20 @@
 # they serve different controllers and a machine has one kind of touch screen.
 
 set(CONTROLLER_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR})
+include(${CMAKE_CURRENT_LIST_DIR}/Debian.cmake)
+
+# Set by whoever publishes the packages. Until the copyright holder and a
+# licence are given, the packages carry no copyright file.
+set(CONTROLLER_MAINTAINER "Touch controller developers <maintainers@localhost>" CACHE STRING
+    "Maintainer of the Debian packages, as \"Name <address>\"")
+set(CONTROLLER_COPYRIGHT_HOLDER "" CACHE STRING
+    "Copyright holder for the packages' copyright file, as \"2026 Name\"")
+set(CONTROLLER_LICENSE "" CACHE STRING
+    "Licence of the programs, by its Debian short name (GPL-3+, Apache-2.0, Expat...)")
+set(CONTROLLER_LICENSE_FILE "" CACHE FILEPATH
+    "The licence's text; not needed for a licence in /usr/share/common-licenses")
+set(CONTROLLER_HOMEPAGE "https://touch-controller.invalid" CACHE STRING
+    "Where the project is published; the software centre's screenshots are looked for below it")
 set(CONTROLLER_ICON_SIZES 16 32 48 64 128 256)
 set(CONTROLLER_PRODUCT_WORD_pravex Pravex)
 set(CONTROLLER_PRODUCT_WORD_lunari Lunari)
@@ -84,11 +98,47 @@ foreach(family pravex lunari)
       DEPENDS ${generated}/${name}.1 VERBATIM)
     list(APPEND pages ${generated}/${name}.1.gz)
   endforeach()
-  add_custom_target(${family}_manpages ALL DEPENDS ${pages})
   install(FILES ${pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${family})
-  install(TARGETS ${TOOL} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${family})
+
+  # The change log Debian wants in every package, made from the project's version.
+  set(doc ${CMAKE_INSTALL_DATADIR}/doc/${family}-controller)
+  controller_debian_changelog(${family}-controller ${generated}/changelog)
+  add_custom_command(OUTPUT ${generated}/changelog.gz
+    COMMAND ${CONTROLLER_GZIP} -9n -c ${generated}/changelog > ${generated}/changelog.gz
+    DEPENDS ${generated}/changelog VERBATIM)
+  install(FILES ${generated}/changelog.gz DESTINATION ${doc} COMPONENT ${family})
+  if(CONTROLLER_COPYRIGHT_HOLDER AND CONTROLLER_LICENSE)
+    controller_debian_copyright(${generated}/copyright)
+    install(FILES ${generated}/copyright DESTINATION ${doc} COMPONENT ${family})
+  endif()
+  # What software centres show: the component's id is the homepage's host, reversed.
+  string(REGEX REPLACE "^[a-z]+://([^/:]+).*$" "\\1" host "${CONTROLLER_HOMEPAGE}")
+  string(REPLACE "." ";" host_parts "${host}")
+  list(REVERSE host_parts)
+  string(REPLACE ";" "." APPSTREAM_ID "${host_parts}")
+  string(REPLACE "-" "_" APPSTREAM_ID "${APPSTREAM_ID}.${PROGRAM}")
+  set(PROJECT_LICENSE_LINE "")
+  if(CONTROLLER_LICENSE)
+    controller_spdx_license("${CONTROLLER_LICENSE}" spdx)
+    set(PROJECT_LICENSE_LINE "  <project_license>${spdx}</project_license>\n")
+  endif()
+  configure_file(${CONTROLLER_PACKAGING_DIR}/controller.metainfo.xml.in
+                 ${generated}/${APPSTREAM_ID}.metainfo.xml @ONLY)
+  install(FILES ${generated}/${APPSTREAM_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo
+          COMPONENT ${family})
+
+  add_custom_target(${family}_docs ALL DEPENDS ${pages} ${generated}/changelog.gz)
 
   install(TARGETS ${PROGRAM} RUNTIME DESTINATION lib/${PROGRAM} COMPONENT ${family})
+  install(TARGETS ${family}ctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${family})
+  # Stripped as Debian strips: without the compiler's notes either.
+  install(CODE "
+    if(CMAKE_INSTALL_DO_STRIP)
+      foreach(file lib/${PROGRAM}/${PROGRAM} ${CMAKE_INSTALL_BINDIR}/${family}ctl)
+        execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment --remove-section=.note
+                                \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/\${file}\")
+      endforeach()
+    endif()" COMPONENT ${family})
   install(PROGRAMS ${generated}/${PROGRAM} DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${family})
   if(CONTROLLER_LOGO_FILE_${family})
     install(FILES ${CMAKE_SOURCE_DIR}/resources/logo.jpg DESTINATION ${PROGRAM_DATA} COMPONENT ${family})
@@ -121,7 +171,8 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME touch-controller)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Touch controller developers")
-set(CPACK_PACKAGE_CONTACT "Touch controller developers <maintainers@localhost>")
+set(CPACK_PACKAGE_CONTACT "${CONTROLLER_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${CONTROLLER_HOMEPAGE}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_COMPONENTS_ALL pravex lunari)
 set(CPACK_DEB_COMPONENT_INSTALL ON)

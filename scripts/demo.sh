@@ -38,7 +38,7 @@ if ! cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCONTROLLER
     exit 1
 fi
 cmake --build "$build" -j"$(nproc 2>/dev/null || echo 2)" \
-    --target pravex_controller lunari_controller pravexctl lunarictl pravex_manpages lunari_manpages \
+    --target pravex_controller lunari_controller pravexctl lunarictl pravex_docs lunari_docs \
              translations driversim_preload
 rm -rf "$stage"
 for component in pravex lunari; do

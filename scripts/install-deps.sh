@@ -19,6 +19,8 @@ packages=(
     xserver-xorg-core xserver-xorg-video-dummy icewm
     # re-rendering the images in resources/
     imagemagick librsvg2-bin
+    # checking the packages as a distribution would; timing the command-line programs
+    lintian desktop-file-utils appstream time
 )
 
 missing=()

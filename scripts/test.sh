@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test: Qt 6, Qt 5.15,
-# and Qt 6 under AddressSanitizer and UndefinedBehaviorSanitizer.
+# and Qt 6 under AddressSanitizer and UndefinedBehaviorSanitizer. The Debian
+# packages of the Qt 6 and Qt 5.15 builds are checked as a distribution would
+# (scripts/check-packages.sh): the Qt 6 ones with the default publishing
+# settings, the Qt 5.15 ones as a publisher would set them.
 # Then runs the fuzz targets for a bounded time (FUZZ_SECONDS, default 45 each).
 # Usage: scripts/test.sh [suite...]   (suites: qt6 qt5 sanitize fuzz; default all)
 set -uo pipefail
@@ -21,8 +24,9 @@ run_suite() {
     shift
     local dir="$root/build-test-$name"
     echo "=== $name: configure and build in $dir"
-    if ! cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" "$@" >"$dir.configure.log" 2>&1; then
-        cat "$dir.configure.log"
+    mkdir -p "$dir"
+    if ! cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" "$@" >"$dir/configure.log" 2>&1; then
+        cat "$dir/configure.log"
         failed+=("$name (configure)")
         return
     fi
@@ -34,14 +38,23 @@ run_suite() {
     if ! (cd "$dir" && ctest --output-on-failure -j"$jobs" --timeout 600); then
         failed+=("$name (tests)")
     fi
+    if [ "$name" != sanitize ]; then
+        echo "=== $name: packages"
+        "$root/scripts/check-packages.sh" "$dir" || failed+=("$name (packages)")
+    fi
 }
+
+# What a publisher sets; the licence here only lets the copyright file be checked.
+publisher=(-DCONTROLLER_MAINTAINER="Package Check <check@panels.example.net>"
+           -DCONTROLLER_COPYRIGHT_HOLDER="2026 Package Check"
+           -DCONTROLLER_LICENSE=check-only -DCONTROLLER_LICENSE_FILE="$root/packaging/check-only-licence.txt")
 
 suites=("$@")
 [ ${#suites[@]} -eq 0 ] && suites=(qt6 qt5 sanitize fuzz)
 for suite in "${suites[@]}"; do
     case "$suite" in
         qt6) run_suite qt6 -DCONTROLLER_QT_MAJOR=6 ;;
-        qt5) run_suite qt5 -DCONTROLLER_QT_MAJOR=5 ;;
+        qt5) run_suite qt5 -DCONTROLLER_QT_MAJOR=5 "${publisher[@]}" ;;
         sanitize) run_suite sanitize -DCONTROLLER_QT_MAJOR=6 -DCONTROLLER_SANITIZE=ON ;;
         fuzz) "$root/scripts/fuzz.sh" "${FUZZ_SECONDS:-45}" || failed+=("fuzz") ;;
         *) echo "unknown suite: $suite" >&2; exit 2 ;;

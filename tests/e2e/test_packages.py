@@ -38,6 +38,7 @@ def expected_files(program, with_logo):
         f"./usr/share/icons/hicolor/scalable/apps/{program}.svg",
         f"./usr/share/man/man1/{program}.1.gz",
         f"./usr/share/man/man1/{tool}.1.gz",
+        f"./usr/share/doc/{program.replace('_', '-')}/changelog.gz",
     }
     files |= {f"./usr/share/icons/hicolor/{n}x{n}/apps/{program}.png" for n in ICON_SIZES}
     files |= {f"./usr/share/{program}/translations/Controller_{lang}.qm" for lang in LANGUAGES}
@@ -86,6 +87,11 @@ def check_package(session, package, program, with_logo):
     listing = subprocess.run(["dpkg-deb", "-c", package], capture_output=True, text=True, check=True).stdout
     entries = [line.split()[-1] for line in listing.splitlines()]
     files = {e for e in entries if not e.endswith("/")}
+    # The AppStream file is named after the homepage, and the copyright file
+    # comes only with a licence: both are publishing settings.
+    metainfo = {f for f in files if re.fullmatch(rf"\./usr/share/metainfo/[a-z0-9_.]+\.{program}\.metainfo\.xml", f)}
+    check(len(metainfo) == 1, f"{program}: AppStream files {sorted(metainfo)}")
+    files -= metainfo | {f"./usr/share/doc/{program.replace('_', '-')}/copyright"}
     want = expected_files(program, with_logo)
     check(files == want, f"{program}: unexpected files {sorted(files - want)}, missing {sorted(want - files)}")
     modes = {line.split()[-1]: line.split()[0] for line in listing.splitlines()}
