@@ -31,7 +31,6 @@ constexpr Product makePravex()
     c.getCalibStatusLength = 5;
     c.getBasicStatus = 102;
     c.getGraph = 100;
-    c.scratchSize = 128;
     c.areaDivisor = 1023;
     c.reportsChannels = true;
 
@@ -85,7 +84,6 @@ constexpr Product makeLunari()
     c.getBasicStatus = 69;
     c.getTouchPoint = 70;
     c.hasMatrix = true;
-    c.scratchSize = 129;
     c.areaDivisor = 4095;
     c.reportsFpsPending = true;
 

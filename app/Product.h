@@ -39,7 +39,6 @@ struct CommandSet
     unsigned char getGraph = 0;
     unsigned char getTouchPoint = 0;
     bool hasMatrix = false;          // answers the raw matrix queries 66 and 67
-    int scratchSize = 0;             // size of the shared request/answer buffer
     int areaDivisor = 0;             // the driver's touch-area scale, 0 to areaDivisor
     bool reportsChannels = false;    // basic status bytes 5 and 8 carry channelCount and intensity
     bool reportsFpsPending = false;  // scan-rate answer byte 3 tells that the rate is not ready yet

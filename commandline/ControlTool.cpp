@@ -333,8 +333,10 @@ bool Tool::readSignals(int *samples)
 
 void Tool::strongestSample(const int *samples, std::string &line) const
 {
-    const int countX = std::min(std::max(param->layoutX, 0), 128);
-    const int count = std::min(countX + std::max(param->layoutY, 0), 128);
+    const KerDecode::GraphChannels channels =
+        KerDecode::graphChannels(param->layoutX, param->layoutY, param->channelCount);
+    const int countX = channels.x;
+    const int count = channels.x + channels.y;
     int best = 0;
     for (int i = 1; i < count; ++i) {
         if (samples[i] > samples[best])
@@ -460,7 +462,7 @@ int Tool::record(const char *file, double seconds)
             const long cells = std::min<long>(static_cast<long>(std::max(param->layoutX, 0))
                                                   * std::max(param->layoutY, 0), Param::MatrixSize);
             frame.matrix.assign(param->matrix, param->matrix + cells);
-            frame.touch.assign(param->touchData, param->touchData + Param::TouchBlockSize);
+            frame.touch.assign(param->touchData, param->touchData + KerDecode::TouchBlockLength);
         } else {
             frame.graph.assign(samples, samples + KerDecode::GraphLength);
         }

@@ -247,6 +247,16 @@ int areaEdge(int screenSize, const unsigned char *pair, int divisor)
     return product / divisor;
 }
 
+GraphChannels graphChannels(int layoutX, int layoutY, int channelCount)
+{
+    auto bound = [](int value, int limit) { return value < 0 ? 0 : value > limit ? limit : value; };
+    GraphChannels channels;
+    channels.x = bound(layoutX, GraphLength);
+    channels.y = bound(layoutY, GraphLength - channels.x);
+    channels.labels = bound(channelCount, GraphLength);
+    return channels;
+}
+
 int touchCount(const unsigned char *block)
 {
     return block[0] < MaxTouchPoints ? block[0] : static_cast<int>(MaxTouchPoints);

@@ -35,6 +35,18 @@ enum { BasicStatusLength = 32, GraphLength = 128, TouchBlockLength = 128, MaxTou
 void basicStatus(const unsigned char *answer, const CommandSet &commands, Param *param);
 void scanRate(const unsigned char *answer, const CommandSet &commands, Param *param);
 void calibStatus(const unsigned char *answer, Param *param);
+// The channels of a graph answer as the first program's views and tools use
+// them. The driver's layout counts are trusted only as far as the 128
+// samples reach: X is cut to 128 channels, Y to the channels left after X,
+// and the labelled channels to 128, so that everything stays aligned and
+// nothing reads past the answer or divides by a zero Y count.
+struct GraphChannels
+{
+    int x;
+    int y;
+    int labels;
+};
+GraphChannels graphChannels(int layoutX, int layoutY, int channelCount);
 // Touch area edge from the driver's scale to pixels: a 32-bit signed product, truncated division.
 int areaEdge(int screenSize, const unsigned char *pair, int divisor);
 // Number of touch points a reader may take from a touch block (at most 31).

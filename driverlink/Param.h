@@ -1,6 +1,8 @@
 #ifndef PARAM_H
 #define PARAM_H
 
+#include "driverlink/KerDriverFunc.h"
+
 // The one process-wide record of driver state, screen size, touch area and
 // sample buffers. One record type serves both programs: each program simply
 // leaves the other family's fields (waveX/waveY, or fpsPending, matrix and
@@ -8,7 +10,8 @@
 class Param
 {
 public:
-    enum { WaveSize = 128, MatrixSize = 270340, TouchDataSize = 164, TouchBlockSize = 128 };
+    // Each axis' wave values hold a whole graph answer.
+    enum { WaveSize = KerDecode::GraphLength, MatrixSize = 270340, TouchDataSize = 164 };
 
     // Builds a record for the given desktop; getInst() uses the desktop
     // handed in by useDesktop() and the active product's initial threshold.

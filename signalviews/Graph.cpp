@@ -44,7 +44,7 @@ Graph::Graph()
     if (waveGraphs) {
         // The charts paint before the first tick lays them out, so they start
         // from counts their 128 values can hold.
-        const ChannelCounts counts = boundedCounts(param->layoutX, param->layoutY, param->channelCount);
+        const KerDecode::GraphChannels counts = channels();
         waveGraphX = new WaveGraph(this, param->waveX, counts.x);
         waveGraphX->setObjectName(QStringLiteral("waveGraphX"));
         waveGraphY = new WaveGraph(this, param->waveY, counts.y);
@@ -88,15 +88,6 @@ Graph::Graph()
     }
 }
 
-Graph::ChannelCounts Graph::boundedCounts(int layoutX, int layoutY, int channelCount)
-{
-    ChannelCounts counts;
-    counts.x = qBound(0, layoutX, int(Samples));
-    counts.y = qBound(0, layoutY, Samples - counts.x);
-    counts.labels = qBound(0, channelCount, int(ChannelLabels));
-    return counts;
-}
-
 void Graph::repaint()
 {
     // The sensor map program keeps the plain widget meaning of the name.
@@ -114,7 +105,7 @@ void Graph::repaint()
         layOutChannels();
     }
 
-    const ChannelCounts counts = boundedCounts(param->layoutX, param->layoutY, param->channelCount);
+    const KerDecode::GraphChannels counts = channels();
     std::copy(samples, samples + counts.x, param->waveX);
     std::copy(samples + counts.x, samples + counts.x + counts.y, param->waveY);
     waveGraphX->update();
@@ -161,7 +152,7 @@ void Graph::paintEvent(QPaintEvent *event)
 
 void Graph::layOutChannels()
 {
-    const ChannelCounts counts = boundedCounts(param->layoutX, param->layoutY, param->channelCount);
+    const KerDecode::GraphChannels counts = channels();
     waveGraphX->setWaveGraphParam(counts.x);
     waveGraphY->setWaveGraphParam(counts.y);
 
@@ -179,6 +170,11 @@ void Graph::layOutChannels()
                                       WaveGraph::ChartWidth / counts.y, LabelHeight);
         channelLabels[i]->setText(QString::number(i + 1));
     }
+}
+
+KerDecode::GraphChannels Graph::channels() const
+{
+    return KerDecode::graphChannels(param->layoutX, param->layoutY, param->channelCount);
 }
 
 QString Graph::thresholdText() const

@@ -1,6 +1,7 @@
 #ifndef GRAPH_H
 #define GRAPH_H
 
+#include "driverlink/KerDriverFunc.h"
 #include "signalviews/SensorMap.h"
 
 #include <QDialog>
@@ -20,24 +21,10 @@ class Graph : public QDialog
     Q_OBJECT
 
 public:
-    enum { ChannelLabels = 128, Samples = 128 };
-
-    // Channel counts as the first program's view uses them; see boundedCounts().
-    struct ChannelCounts
-    {
-        int x;
-        int y;
-        int labels;
-    };
+    // One channel label per sample of the graph answer.
+    enum { ChannelLabels = KerDecode::GraphLength };
 
     Graph();
-
-    // The driver's layout counts are trusted only as far as the 128-entry
-    // sample answer, the 128 wave values per axis and the 128 labels reach:
-    // X is cut to 128 channels, Y to the channels left after X, and the
-    // labelled channels to 128. Bars, labels and the copy all use the cut
-    // counts, so they stay aligned and nothing divides by a zero Y count.
-    static ChannelCounts boundedCounts(int layoutX, int layoutY, int channelCount);
 
     // QWidget::repaint() keeps its region overloads; the bare one is the
     // first program's refresh slot below.
@@ -59,6 +46,7 @@ protected:
 
 private:
     void layOutChannels();
+    KerDecode::GraphChannels channels() const;
     QString thresholdText() const;
 
     Param *param;
@@ -70,7 +58,7 @@ private:
     WaveGraph *waveGraphX = nullptr;
     WaveGraph *waveGraphY = nullptr;
     QLabel *channelLabels[ChannelLabels] = {};
-    int samples[Samples] = {};
+    int samples[KerDecode::GraphLength] = {};
     bool layoutPending = false;
     SensorMap sensorMap;
     QRect lastMapArea;   // what the last paint of the sensor map covered

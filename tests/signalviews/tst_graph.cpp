@@ -498,8 +498,8 @@ void TestGraph::countsBeyondTheLimits()
     Graph graph;
     graph.repaint();
     graph.repaint();
-    QCOMPARE(Graph::boundedCounts(layoutX, layoutY, channelCount).x, xChannels);
-    QCOMPARE(Graph::boundedCounts(layoutX, layoutY, channelCount).y, yChannels);
+    QCOMPARE(KerDecode::graphChannels(layoutX, layoutY, channelCount).x, xChannels);
+    QCOMPARE(KerDecode::graphChannels(layoutX, layoutY, channelCount).y, yChannels);
 
     int placed = 0;
     for (int i = 0; i < 128; ++i)
