@@ -123,6 +123,11 @@ private:
     // One refresh of the live signals, as the signal window takes it; false
     // (with errno kept in lastError) when the driver did not answer.
     bool readSignals(int *samples);
+    // Refreshes at the signal window's pace until Ctrl-C or the given seconds
+    // (0: no end), handing each the seconds since the first; ends early with
+    // a failed read or whatever else show returns.
+    template <typename Show>
+    int refreshes(double seconds, int *samples, Show show);
     void strongestSample(const int *samples, std::string &line) const;
     void strongestCell(std::string &line) const;
 
@@ -380,11 +385,9 @@ void Tool::strongestCell(std::string &line) const
     line += text;
 }
 
-int Tool::watch(double seconds)
+template <typename Show>
+int Tool::refreshes(double seconds, int *samples, Show show)
 {
-    if (GetBasicStatus(param) < 0)
-        return driverFailure(errno);
-    int samples[KerDecode::GraphLength] = {};
     const double interval = product.graphPollMs / 1000.0;
     const double start = now();
     for (long tick = 0; !stopRequested; ++tick) {
@@ -395,18 +398,29 @@ int Tool::watch(double seconds)
             break;
         if (!readSignals(samples))
             return driverFailure(lastError);
-        char time[32];
-        std::snprintf(time, sizeof time, "%8.3f  ", now() - start);
-        std::string line = time;
+        const int result = show(now() - start);
+        if (result != Success)
+            return result;
+    }
+    return Success;
+}
+
+int Tool::watch(double seconds)
+{
+    if (GetBasicStatus(param) < 0)
+        return driverFailure(errno);
+    int samples[KerDecode::GraphLength] = {};
+    return refreshes(seconds, samples, [&](double time) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%8.3f  ", time);
+        std::string line = text;
         if (lunari())
             strongestCell(line);
         else
             strongestSample(samples, line);
         line += '\n';
-        if (!writeAll(STDOUT_FILENO, line))
-            return Failed;
-    }
-    return Success;
+        return writeAll(STDOUT_FILENO, line) ? Success : Failed;
+    });
 }
 
 int Tool::record(const char *file, double seconds)
@@ -442,22 +456,10 @@ int Tool::record(const char *file, double seconds)
 
     const bool progress = ::isatty(STDERR_FILENO);
     int samples[KerDecode::GraphLength] = {};
-    const double interval = product.graphPollMs / 1000.0;
-    const double start = now();
-    int result = Success;
     long frames = 0;
-    for (long tick = 0; !stopRequested; ++tick) {
-        const double due = start + tick * interval;
-        if (seconds > 0 && due - start > seconds)
-            break;
-        if (!sleepUntil(due))
-            break;
-        if (!readSignals(samples)) {
-            result = driverFailure(lastError);
-            break;
-        }
+    int result = refreshes(seconds, samples, [&](double time) {
         Recording::Frame frame;
-        frame.time = now() - start;
+        frame.time = time;
         if (lunari()) {
             const long cells = std::min<long>(static_cast<long>(std::max(param->layoutX, 0))
                                                   * std::max(param->layoutY, 0), Param::MatrixSize);
@@ -467,14 +469,13 @@ int Tool::record(const char *file, double seconds)
             frame.graph.assign(samples, samples + KerDecode::GraphLength);
         }
         // Each frame goes out whole, so that the file ends on a complete line whenever it stops.
-        if (!writeAll(out, Recording::frameLine(frame))) {
-            result = fileFailure(file, errno);
-            break;
-        }
+        if (!writeAll(out, Recording::frameLine(frame)))
+            return fileFailure(file, errno);
         ++frames;
         if (progress)
             std::fprintf(stderr, "\r%s: recording %s: %.1f s, %ld frames ", name, file, frame.time, frames);
-    }
+        return int(Success);
+    });
     if (progress)
         std::fprintf(stderr, "\n");
     if (::close(out) != 0 && result == Success)
