@@ -43,24 +43,22 @@ import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+# The end-to-end harness: X servers, screenshots, pictures, waiting, and where
+# the programs put their buttons.
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+from e2e import (Failure as BenchmarkError, Program, grab_screen, log, read_image, start_x_server,  # noqa: E402
+                 wait_until)
+from e2e_cases import LAYOUT, USB_IN_PAGE  # noqa: E402
+
 SCREEN_WIDTH = 1024
 SCREEN_HEIGHT = 768
 TARGETS = ["pravex_controller", "lunari_controller", "pravexctl", "lunarictl", "driversim_preload",
            "controller_reference"]
 CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
 
-# Where each program puts its buttons: group box x, y, then the button's x, y, w, h,
-# relative to the Settings page, whose origin is found from the USB picture.
-PROGRAMS = {
-    "pravex_controller": {
-        "family": "pravex", "title": "Pravex Controller", "graph_title": "Test",
-        "calibrate": (10, 120, 10, 20, 75, 23), "graph": (10, 120, 197, 20, 75, 23),
-    },
-    "lunari_controller": {
-        "family": "lunari", "title": "Lunari Controller", "graph_title": "Graph",
-        "calibrate": (10, 110, 10, 20, 81, 21), "graph": (10, 110, 191, 20, 81, 23),
-    },
-}
+PROGRAMS = {program: dict(layout, family=Program.FAMILIES[program], title=Program.TITLES[program])
+            for program, layout in LAYOUT.items()}
 PHASES = ["startup", "tool", "wait", "graph", "calibration"]
 # The command-line companion of each program.
 TOOL_OF = {"pravex_controller": "pravexctl", "lunari_controller": "lunarictl"}
@@ -68,27 +66,6 @@ REFERENCE = "controller_reference"
 # The reference with one line of text, started for the start-up figures only.
 REFERENCE_LABEL = "controller_reference --label"
 REFERENCE_TITLE = "Reference"
-# The USB picture's top-left corner inside the Settings page.
-USB_IN_PAGE = (10 + 13, 20 + 25 - 1)
-
-
-class BenchmarkError(Exception):
-    pass
-
-
-def log(message):
-    print(f"[{time.strftime('%H:%M:%S')}] {message}", file=sys.stderr, flush=True)
-
-
-def wait_until(condition, timeout, what, interval=0.05):
-    deadline = time.monotonic() + timeout
-    while True:
-        value = condition()
-        if value:
-            return value
-        if time.monotonic() >= deadline:
-            raise BenchmarkError(f"timed out after {timeout:g} s waiting for {what}")
-        time.sleep(interval)
 
 
 # ---------------------------------------------------------------- scenarios
@@ -118,25 +95,10 @@ class Display:
     window's children being mapped and unmapped (SubstructureNotify)."""
 
     def __init__(self, log_path):
-        read_end, write_end = os.pipe()
         self.log = open(log_path, "w")
-        self.xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0",
-             f"{SCREEN_WIDTH}x{SCREEN_HEIGHT}x24", "-nolisten", "tcp", "-noreset"],
-            pass_fds=(write_end,), stdout=self.log, stderr=self.log, start_new_session=True)
-        os.close(write_end)
-        number = b""
-        deadline = time.monotonic() + 20
-        while not number.endswith(b"\n"):
-            if time.monotonic() > deadline or self.xvfb.poll() is not None:
-                raise BenchmarkError(f"Xvfb did not start (see {log_path})")
-            chunk = os.read(read_end, 16)
-            if not chunk:
-                raise BenchmarkError(f"Xvfb closed its display pipe (see {log_path})")
-            number += chunk
-        os.close(read_end)
-        self.number = int(number.decode().strip())
-        self.name = f":{self.number}"
+        self.xvfb, self.name = start_x_server(["Xvfb", "-screen", "0", f"{SCREEN_WIDTH}x{SCREEN_HEIGHT}x24"],
+                                              self.log)
+        self.number = int(self.name[1:])
         self.socket = None
         self.buffer = b""
         self.connect()
@@ -226,13 +188,7 @@ class Display:
         self.x("xdotool", "key", name)
 
     def screenshot(self):
-        """The whole screen as (width, height, RGB bytes)."""
-        env = dict(os.environ, DISPLAY=self.name)
-        xwd = subprocess.run(["xwd", "-root", "-silent"], env=env, capture_output=True,
-                             timeout=30, check=True).stdout
-        rgb = subprocess.run(["convert", "xwd:-", "-depth", "8", "rgb:-"], input=xwd,
-                             capture_output=True, timeout=30, check=True).stdout
-        return SCREEN_WIDTH, SCREEN_HEIGHT, rgb
+        return grab_screen(self.name)
 
     def close(self):
         if self.socket:
@@ -245,29 +201,6 @@ class Display:
                 self.xvfb.kill()
                 self.xvfb.wait()
         self.log.close()
-
-
-def read_rgba(path):
-    size = subprocess.run(["identify", "-format", "%w %h", path], check=True,
-                          capture_output=True, text=True).stdout.split()
-    data = subprocess.run(["convert", path, "-depth", "8", "rgba:-"], check=True,
-                          capture_output=True).stdout
-    return int(size[0]), int(size[1]), data
-
-
-def find_template(screen, template, x0, y0, x1, y1):
-    """Top-left corners in [x0, x1] x [y0, y1] where every opaque template pixel matches."""
-    width, height, rgb = screen
-    t_width, t_height, rgba = template
-    opaque = [(x, y, rgba[(y * t_width + x) * 4:(y * t_width + x) * 4 + 3])
-              for y in range(t_height) for x in range(t_width) if rgba[(y * t_width + x) * 4 + 3] == 255]
-    found = []
-    for top in range(max(0, y0), min(y1, height - t_height) + 1):
-        for left in range(max(0, x0), min(x1, width - t_width) + 1):
-            if all(rgb[((top + y) * width + left + x) * 3:((top + y) * width + left + x) * 3 + 3] == colour
-                   for x, y, colour in opaque):
-                found.append((left, top))
-    return found
 
 
 # ---------------------------------------------------------------- process figures
@@ -477,8 +410,8 @@ class Instance:
         x, y, _, _ = self.display.geometry(self.main_window)
         screen = self.display.screenshot()
         for name in ("USB_ACTIVE.png", "USB_INACTIVE.png"):
-            template = read_rgba(os.path.join(ROOT, "resources", name))
-            found = find_template(screen, template, x, y, x + 60, y + 100)
+            template = read_image(os.path.join(ROOT, "resources", name))
+            found = screen.find(template, x, y, x + 60, y + 100)
             if len(found) == 1:
                 return found[0][0] - USB_IN_PAGE[0], found[0][1] - USB_IN_PAGE[1]
         raise BenchmarkError(f"{self.label}: the USB picture is not in the main window")

@@ -32,7 +32,7 @@ class Failure(Exception):
 
 
 def log(message):
-    print(f"[{time.strftime('%H:%M:%S')}] {message}", flush=True)
+    print(f"[{time.strftime('%H:%M:%S')}] {message}", file=sys.stderr, flush=True)
 
 
 def wait_until(condition, timeout, what, interval=0.05):
@@ -186,6 +186,40 @@ def big_endian(data, offset):
     return data[offset] << 8 | data[offset + 1]
 
 
+# ---------------------------------------------------------------- X servers
+
+def start_x_server(command, output):
+    """Starts an X server (Xvfb, Xorg) that tells its display number through
+    -displayfd; returns the process and the display name."""
+    read_end, write_end = os.pipe()
+    server = subprocess.Popen(command + ["-displayfd", str(write_end), "-nolisten", "tcp", "-noreset"],
+                              pass_fds=(write_end,), stdout=output, stderr=output, start_new_session=True)
+    os.close(write_end)
+    number = b""
+    deadline = time.monotonic() + 20
+    try:
+        while not number.endswith(b"\n"):
+            if time.monotonic() > deadline or server.poll() is not None:
+                raise Failure(f"{command[0]} did not start (see {output.name})")
+            chunk = os.read(read_end, 16)
+            if not chunk:
+                raise Failure(f"{command[0]} closed its display pipe (see {output.name})")
+            number += chunk
+    finally:
+        os.close(read_end)
+    return server, ":" + number.decode().strip()
+
+
+def grab_screen(display, path=None):
+    """The whole screen of a display; kept as a picture at path when one is given."""
+    env = dict(os.environ, DISPLAY=display)
+    xwd = subprocess.run(["xwd", "-root", "-silent"], env=env, capture_output=True, timeout=30, check=True).stdout
+    keep = ["-write", path] if path else []
+    ppm = subprocess.run(["convert", "xwd:-"] + keep + ["-depth", "8", "ppm:-"],
+                         input=xwd, capture_output=True, timeout=30, check=True).stdout
+    return parse_ppm(ppm)
+
+
 # ---------------------------------------------------------------- session
 
 class Session:
@@ -225,28 +259,13 @@ class Session:
         for several, side by side, Xorg with its dummy driver (which needs
         root). A window manager (icewm) is started on it when asked for."""
         self.width, self.height = width, height
-        read_end, write_end = os.pipe()
         errors = open(os.path.join(self.shots, "xserver.log"), "w")
         if monitors == 1:
             command = ["Xvfb", "-screen", "0", f"{width}x{height}x24"]
         else:
             command = [XORG, "-config", self.xorg_config(width // monitors, height, monitors),
                        "-logfile", os.path.join(self.shots, "xorg.log")]
-        self.xvfb = subprocess.Popen(
-            command + ["-displayfd", str(write_end), "-nolisten", "tcp", "-noreset"],
-            pass_fds=(write_end,), stdout=errors, stderr=errors, start_new_session=True)
-        os.close(write_end)
-        number = b""
-        deadline = time.monotonic() + 20
-        while not number.endswith(b"\n"):
-            if time.monotonic() > deadline or self.xvfb.poll() is not None:
-                raise Failure("Xvfb did not start (see xvfb.log)")
-            chunk = os.read(read_end, 16)
-            if not chunk:
-                raise Failure("Xvfb closed its display pipe (see xvfb.log)")
-            number += chunk
-        os.close(read_end)
-        self.display = ":" + number.decode().strip()
+        self.xvfb, self.display = start_x_server(command, errors)
         log(f"X server of {monitors} monitor(s), {width}x{height} in all, on display {self.display}")
         if window_manager:
             output = open(os.path.join(self.shots, "window-manager.log"), "w")
@@ -293,13 +312,7 @@ class Session:
         """The whole screen, kept as <screenshots>/<case>/<n>-<label>.png."""
         self.shot_number += 1
         self.shot_time = time.monotonic()
-        path = os.path.join(self.shots, f"{self.shot_number:02d}-{label}.png")
-        env = dict(os.environ, DISPLAY=self.display)
-        xwd = subprocess.run(["xwd", "-root", "-silent"], env=env, capture_output=True,
-                             timeout=30, check=True).stdout
-        ppm = subprocess.run(["convert", "xwd:-", "-write", path, "-depth", "8", "ppm:-"],
-                             input=xwd, capture_output=True, timeout=30, check=True).stdout
-        return parse_ppm(ppm)
+        return grab_screen(self.display, os.path.join(self.shots, f"{self.shot_number:02d}-{label}.png"))
 
     def wait_screen(self, condition, timeout, what):
         """Takes screenshots until condition(image) holds; returns the image."""
