@@ -39,17 +39,6 @@ QImage render(const QRect &area, int status, int value, bool drawing = false, co
     return image;
 }
 
-int countColour(const QImage &image, QRgb colour)
-{
-    int count = 0;
-    for (int y = 0; y < image.height(); ++y) {
-        const QRgb *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
-        for (int x = 0; x < image.width(); ++x)
-            count += (line[x] & 0xffffff) == (colour & 0xffffff);
-    }
-    return count;
-}
-
 QRgb pixel(const QImage &image, int x, int y)
 {
     return image.pixel(x, y) | 0xff000000;
@@ -81,11 +70,6 @@ QPair<int, int> columnExtent(const QImage &image, int x, QRgb colour)
         }
     }
     return extent;
-}
-
-QImage grab(QWidget *widget)
-{
-    return widget->grab().toImage().convertToFormat(QImage::Format_RGB32);
 }
 
 } // namespace
@@ -203,8 +187,8 @@ void CalibrateAreaTest::outline()
     QCOMPARE(pixel(image, midX, top + 1), White);
     QCOMPARE(pixel(image, midX, bottom - 1), White);
     // A one-pixel outline and nothing else.
-    QCOMPARE(countColour(image, Blue), 2 * (area.width() + area.height()));
-    QCOMPARE(countColour(image, White), image.width() * image.height() - countColour(image, Blue));
+    QCOMPARE(TestSupport::countPixels(image, Blue), 2 * (area.width() + area.height()));
+    QCOMPARE(TestSupport::countPixels(image, White), image.width() * image.height() - TestSupport::countPixels(image, Blue));
 }
 
 void CalibrateAreaTest::target_data()
@@ -248,7 +232,7 @@ void CalibrateAreaTest::target()
     QCOMPARE(rowExtent(image, cy - rise, Black), qMakePair(cx - halfChord, cx + halfChord));
     // Inside the circle only the crosshair is drawn.
     QCOMPARE(pixel(image, cx - radius / 2, cy - radius / 2), White);
-    QCOMPARE(countColour(image, Green), 0);
+    QCOMPARE(TestSupport::countPixels(image, Green), 0);
 }
 
 void CalibrateAreaTest::noTarget_data()
@@ -265,9 +249,9 @@ void CalibrateAreaTest::noTarget()
 {
     QFETCH(int, status);
     const QImage image = render(QRect(0, 0, 1024, 768), status, 75);
-    QCOMPARE(countColour(image, Black), 0);
-    QCOMPARE(countColour(image, Green), 0);
-    QCOMPARE(countColour(image, Blue), 2 * (1024 + 768));
+    QCOMPARE(TestSupport::countPixels(image, Black), 0);
+    QCOMPARE(TestSupport::countPixels(image, Green), 0);
+    QCOMPARE(TestSupport::countPixels(image, Blue), 2 * (1024 + 768));
 }
 
 void CalibrateAreaTest::progressDisc_data()
@@ -335,10 +319,10 @@ void CalibrateAreaTest::rubberBand()
     QCOMPARE(pixel(image, 601, 300), White);
     QCOMPARE(pixel(image, 300, 99), White);
     QCOMPARE(pixel(image, 300, 501), White);
-    QCOMPARE(countColour(image, Red), 499 * 399);
+    QCOMPARE(TestSupport::countPixels(image, Red), 499 * 399);
 
     const QImage notDrawing = render(QRect(0, 0, 1024, 768), status, 0, false, band);
-    QCOMPARE(countColour(notDrawing, Red), 0);
+    QCOMPARE(TestSupport::countPixels(notDrawing, Red), 0);
 }
 
 void CalibrateAreaTest::windowPaintsRubberBandWhileDragging_data()
@@ -364,7 +348,7 @@ void CalibrateAreaTest::windowPaintsRubberBandWhileDragging()
 
     harness.press(QPoint(100, 100));
     harness.move(QPoint(400, 300));
-    const QImage dragging = grab(harness.area());
+    const QImage dragging = TestSupport::grabbed(*harness.area());
     QCOMPARE(pixel(dragging, 250, 200) == Red, drawn);
     QCOMPARE(pixel(dragging, 401, 200) == Red, false);
 
@@ -378,13 +362,13 @@ void CalibrateAreaTest::windowPaintsRubberBandWhileDragging()
         harness.param()->calibMode = 0;
         harness.area()->calStart();
         harness.move(QPoint(400, 300));
-        QCOMPARE(countColour(grab(harness.area()), Red), 0);
+        QCOMPARE(TestSupport::countPixels(TestSupport::grabbed(*harness.area()), Red), 0);
         return;
     }
 
     // A release below 80 pixels of width ends the band without a question.
     harness.release(QPoint(150, 300));
-    QCOMPARE(countColour(grab(harness.area()), Red), 0);
+    QCOMPARE(TestSupport::countPixels(TestSupport::grabbed(*harness.area()), Red), 0);
 }
 
 void CalibrateAreaTest::drags_data()
@@ -473,7 +457,7 @@ void CalibrateAreaTest::selectorWithoutEntry()
 
     harness.press(QPoint(100, 100));
     harness.move(QPoint(400, 300));
-    QCOMPARE(countColour(grab(harness.area()), Red), 0);
+    QCOMPARE(TestSupport::countPixels(TestSupport::grabbed(*harness.area()), Red), 0);
     harness.release(QPoint(150, 300));
 }
 

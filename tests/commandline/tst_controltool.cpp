@@ -6,6 +6,7 @@
 #include "driverlink/Param.h"
 #include "mainwindow/MainDialog.h"
 #include "signalviews/Graph.h"
+#include "tests/support/HeadlessPrograms.h"
 #include "tests/support/PreloadedRun.h"
 #include "tests/support/TestSupport.h"
 
@@ -23,7 +24,7 @@ namespace {
 
 QString tool(const QString &name)
 {
-    return name == QLatin1String("pravexctl") ? QStringLiteral(PRAVEXCTL_PROGRAM) : QStringLiteral(LUNARICTL_PROGRAM);
+    return TestSupport::toolProgram(name == QLatin1String("pravexctl") ? Product::pravex : Product::lunari);
 }
 
 // What reached the driver: "read <code>", "write <hex>" or "openfailed".
@@ -180,14 +181,14 @@ void TestControlTool::statusAsJson()
 void TestControlTool::logIsTheWindowProgramsLog()
 {
     // The window program's log for this driver state, written in process.
-    QTemporaryDir folder;
-    const QString saved = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(folder.path()));
-    TestSupport::useProduct(Product::lunari);
-    QVERIFY(DriverSim::loadScenario(FixedLunari.toStdString()));
-    { MainDialog window; }
-    QVERIFY(QDir::setCurrent(saved));
-    const QByteArray windowLog = readFile(folder.filePath(QStringLiteral("VeDorurerezo.log")));
+    QByteArray windowLog;
+    {
+        TestSupport::WorkingFolder folder;
+        TestSupport::useProduct(Product::lunari);
+        QVERIFY(DriverSim::loadScenario(FixedLunari.toStdString()));
+        { MainDialog window; }
+        windowLog = readFile(folder.filePath(QStringLiteral("VeDorurerezo.log")));
+    }
     QCOMPARE(windowLog.count('\n'), 3);
 
     PreloadedRun preloaded;
@@ -303,12 +304,8 @@ void TestControlTool::frameOfAMoment()
 void TestControlTool::besideTheWindowProgram()
 {
     PreloadedRun preloaded;
-    QProcess window;
-    QProcessEnvironment environment = preloaded.environment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    window.setProcessEnvironment(environment);
-    window.setWorkingDirectory(preloaded.path(QString()));
-    window.start(QStringLiteral(LUNARI_PROGRAM), QStringList());
+    HeadlessPrograms programs;
+    QProcess &window = *programs.start(Product::lunari, preloaded.path(QString()), preloaded.environment());
     QVERIFY(window.waitForStarted(10000));
     QTRY_VERIFY_WITH_TIMEOUT(!preloaded.transcript(window.processId()).isEmpty(), 10000);
 
@@ -324,8 +321,6 @@ void TestControlTool::besideTheWindowProgram()
     QCOMPARE(window.state(), QProcess::Running);
     for (const Exchange &exchange : preloaded.transcript(window.processId()))
         QVERIFY(exchange.result >= 0);
-    window.kill();
-    window.waitForFinished(5000);
 }
 
 QTEST_MAIN(TestControlTool)

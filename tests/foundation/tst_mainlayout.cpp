@@ -222,18 +222,17 @@ void TestMainLayout::catalogueTranslates_data()
 void TestMainLayout::catalogueTranslates()
 {
     const Product &product = fetchProduct();
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString previous = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(dir.path()));
-    QVERIFY(QFile::copy(QStringLiteral(TRANSLATIONS_DIR "/Controller_zh_CN.qm"), dir.filePath(QStringLiteral("Controller.qm"))));
-
     QTranslator translator;
-    QVERIFY(loadCatalogue(translator));
-    QCoreApplication::installTranslator(&translator);
-    auto window = absentDriverWindow(product);
-    QCoreApplication::removeTranslator(&translator);
-    QDir::setCurrent(previous);
+    std::unique_ptr<MainDialog> window;
+    {
+        TestSupport::WorkingFolder dir;
+        QVERIFY(QFile::copy(QStringLiteral(TRANSLATIONS_DIR "/Controller_zh_CN.qm"),
+                            dir.filePath(QStringLiteral("Controller.qm"))));
+        QVERIFY(loadCatalogue(translator));
+        QCoreApplication::installTranslator(&translator);
+        window = absentDriverWindow(product);
+        QCoreApplication::removeTranslator(&translator);
+    }
 
     const QString title = translator.translate("MainDialog", product.mainWindow.title);
     QVERIFY(!title.isEmpty());
@@ -251,11 +250,9 @@ void TestMainLayout::catalogueTranslates()
     QCOMPARE(window->findChild<QLabel *>(QStringLiteral("labelFPS"))->text(), QStringLiteral("N/A"));
 
     // Without the file nothing loads and the texts stay English.
-    QTemporaryDir empty;
-    QVERIFY(QDir::setCurrent(empty.path()));
+    TestSupport::WorkingFolder empty;
     QTranslator none;
     QVERIFY(!loadCatalogue(none));
-    QDir::setCurrent(previous);
 }
 
 QTEST_MAIN(TestMainLayout)

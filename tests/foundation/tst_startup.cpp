@@ -1,6 +1,7 @@
 // Start-up of the real programs: single instance, exit status, centring.
 #include "app/Desktop.h"
 #include "app/Product.h"
+#include "tests/support/HeadlessPrograms.h"
 #include "tests/support/TestSupport.h"
 
 #include <QProcess>
@@ -27,11 +28,10 @@ private slots:
     void segmentOfKilledCopyDoesNotBlock();
 
 private:
-    QProcess *start(const QString &program);
-    void stopAll();
+    QProcess *start(const Product &product) { return programs.start(product, workDir.path()); }
 
     QTemporaryDir workDir;
-    QList<QProcess *> running;
+    HeadlessPrograms programs;
 };
 
 void TestStartup::initTestCase()
@@ -44,35 +44,7 @@ void TestStartup::initTestCase()
 
 void TestStartup::cleanup()
 {
-    stopAll();
-}
-
-QProcess *TestStartup::start(const QString &program)
-{
-    auto *process = new QProcess(this);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    process->setProcessEnvironment(environment);
-    process->setWorkingDirectory(workDir.path());
-    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process->start(program, QStringList());
-    running.append(process);
-    return process;
-}
-
-void TestStartup::stopAll()
-{
-    for (QProcess *process : qAsConst(running)) {
-        if (process->state() != QProcess::NotRunning) {
-            process->terminate();
-            if (!process->waitForFinished(5000)) {
-                process->kill();
-                process->waitForFinished(5000);
-            }
-        }
-        delete process;
-    }
-    running.clear();
+    programs.stopAll();
 }
 
 void TestStartup::centring_data()
@@ -96,23 +68,19 @@ void TestStartup::centring()
 
 void TestStartup::secondCopyEndsAtOnce_data()
 {
-    QTest::addColumn<QString>("program");
-    QTest::addColumn<QString>("productName");
-    QTest::newRow("pravex") << QStringLiteral(PRAVEX_PROGRAM) << QString::fromLatin1(Product::pravex.programName);
-    QTest::newRow("lunari") << QStringLiteral(LUNARI_PROGRAM) << QString::fromLatin1(Product::lunari.programName);
+    TestSupport::addProductRows();
 }
 
 void TestStartup::secondCopyEndsAtOnce()
 {
     QFETCH(QString, program);
-    QFETCH(QString, productName);
-    const Product &product = TestSupport::productNamed(productName);
+    const Product &product = TestSupport::productNamed(program);
 
-    QProcess *first = start(program);
+    QProcess *first = start(product);
     QVERIFY(first->waitForStarted());
     QTRY_VERIFY_WITH_TIMEOUT(guardHeld(product), 10000);
 
-    QProcess *second = start(program);
+    QProcess *second = start(product);
     QVERIFY(second->waitForFinished(10000));
     QCOMPARE(second->exitStatus(), QProcess::NormalExit);
     QCOMPARE(second->exitCode(), 0);
@@ -122,7 +90,7 @@ void TestStartup::secondCopyEndsAtOnce()
     first->terminate();
     QVERIFY(first->waitForFinished(10000));
     QTRY_VERIFY_WITH_TIMEOUT(!guardHeld(product), 5000);
-    QProcess *third = start(program);
+    QProcess *third = start(product);
     QVERIFY(third->waitForStarted());
     // A loaded machine can take seconds to start a program; an ended copy fails at once.
     QTRY_VERIFY_WITH_TIMEOUT(guardHeld(product) || third->state() == QProcess::NotRunning, 20000);
@@ -133,8 +101,8 @@ void TestStartup::secondCopyEndsAtOnce()
 
 void TestStartup::bothProgramsRunSideBySide()
 {
-    QProcess *pravex = start(QStringLiteral(PRAVEX_PROGRAM));
-    QProcess *lunari = start(QStringLiteral(LUNARI_PROGRAM));
+    QProcess *pravex = start(Product::pravex);
+    QProcess *lunari = start(Product::lunari);
     QTRY_VERIFY_WITH_TIMEOUT(guardHeld(Product::pravex) && guardHeld(Product::lunari), 10000);
     QTest::qWait(300);
     QCOMPARE(pravex->state(), QProcess::Running);
@@ -149,10 +117,9 @@ void TestStartup::segmentOfKilledCopyDoesNotBlock_data()
 void TestStartup::segmentOfKilledCopyDoesNotBlock()
 {
     QFETCH(QString, program);
-    QFETCH(QString, productName);
-    const Product &product = TestSupport::productNamed(productName);
+    const Product &product = TestSupport::productNamed(program);
 
-    QProcess *crashed = start(program);
+    QProcess *crashed = start(product);
     QTRY_VERIFY_WITH_TIMEOUT(guardHeld(product), 10000);
     const qint64 pid = crashed->processId();
     // Never a group or every process: only the copy this test started.
@@ -160,7 +127,7 @@ void TestStartup::segmentOfKilledCopyDoesNotBlock()
     ::kill(static_cast<pid_t>(pid), SIGKILL);
     QVERIFY(crashed->waitForFinished(5000));
 
-    QProcess *next = start(program);
+    QProcess *next = start(product);
     QVERIFY(next->waitForStarted());
     // A copy refused by a stale segment would end within this time.
     QVERIFY(!next->waitForFinished(2500));

@@ -63,20 +63,17 @@ private slots:
     void firstProgramWritesNoLog();
 
 private:
-    std::unique_ptr<QTemporaryDir> workDir;
+    std::unique_ptr<TestSupport::WorkingFolder> workDir;
 };
 
 void TestDriverLog::init()
 {
-    workDir = std::make_unique<QTemporaryDir>();
-    QVERIFY(workDir->isValid());
-    QVERIFY(QDir::setCurrent(workDir->path()));
+    workDir = std::make_unique<TestSupport::WorkingFolder>();
     TestSupport::useProduct(Product::lunari);
 }
 
 void TestDriverLog::cleanup()
 {
-    QDir::setCurrent(QDir::tempPath());
     workDir.reset();
 }
 

@@ -51,7 +51,6 @@ class TestMainDialog : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void absentAtStart_data();
     void absentAtStart();
     void followsDriverLoadedAndUnloaded_data();
@@ -70,15 +69,9 @@ private slots:
     void buttonsOpenWindowsWhileAbsent();
 
 private:
-    QTemporaryDir workDir;
-};
-
-void TestMainDialog::initTestCase()
-{
     // The second program writes its log into the working directory.
-    QVERIFY(workDir.isValid());
-    QVERIFY(QDir::setCurrent(workDir.path()));
-}
+    TestSupport::WorkingFolder workDir;
+};
 
 void TestMainDialog::absentAtStart_data()
 {

@@ -20,26 +20,9 @@ namespace {
 const QRgb Red = qRgb(255, 0, 0);
 const QRgb Untouched = qRgb(1, 2, 3);
 
-using TouchBlock = std::array<unsigned char, Param::TouchDataSize>;
-
-// A touch block with the given count byte and points (driver coordinates, little-endian).
-TouchBlock touchBlock(int count, const std::vector<QPoint> &points)
-{
-    TouchBlock block{};
-    block[0] = static_cast<unsigned char>(count);
-    for (std::size_t i = 0; i < points.size(); ++i) {
-        block[2 + 4 * i] = static_cast<unsigned char>(points[i].x() & 0xff);
-        block[3 + 4 * i] = static_cast<unsigned char>(points[i].x() >> 8);
-        block[4 + 4 * i] = static_cast<unsigned char>(points[i].y() & 0xff);
-        block[5 + 4 * i] = static_cast<unsigned char>(points[i].y() >> 8);
-    }
-    return block;
-}
-
-QImage onScreen(QWidget &window)
-{
-    return window.screen()->grabWindow(window.winId()).toImage().convertToFormat(QImage::Format_RGB32);
-}
+using TestSupport::TouchBlock;
+using TestSupport::onScreen;
+using TestSupport::touchBlock;
 
 } // namespace
 
@@ -66,9 +49,9 @@ void TestGraphRepaint::paintedAreaHoldsWhatIsPainted_data()
     QTest::newRow("corners") << 40 << touchBlock(2, {{0, 0}, {4095, 4095}});
     QTest::newRow("beyond the driver's range") << 40 << touchBlock(2, {{8191, 100}, {100, 8191}});
     QTest::newRow("no cells, disc beyond") << 0 << touchBlock(1, {{6000, 6000}});
-    std::vector<QPoint> spread;
+    QVector<QPoint> spread;
     for (int i = 0; i < 31; ++i)
-        spread.push_back(QPoint(i * 260, 8000 - i * 258));
+        spread << QPoint(i * 260, 8000 - i * 258);
     QTest::newRow("count byte above 31") << 255 << touchBlock(200, spread);
 }
 

@@ -157,21 +157,18 @@ private slots:
     void shortBufferAnswers();
 
 private:
-    std::unique_ptr<QTemporaryDir> workDir;
+    std::unique_ptr<TestSupport::WorkingFolder> workDir;
 };
 
 void TestDriverFaults::init()
 {
     // The second program rewrites its log in the working directory.
-    workDir = std::make_unique<QTemporaryDir>();
-    QVERIFY(workDir->isValid());
-    QVERIFY(QDir::setCurrent(workDir->path()));
+    workDir = std::make_unique<TestSupport::WorkingFolder>();
 }
 
 void TestDriverFaults::cleanup()
 {
     DriverSim::setKeepTranscript(true);
-    QDir::setCurrent(QDir::tempPath());
     workDir.reset();
 }
 

@@ -104,15 +104,13 @@ private slots:
     void calibrationFrameOnAHugeArea();
 
 private:
-    std::unique_ptr<QTemporaryDir> workDir;
+    std::unique_ptr<TestSupport::WorkingFolder> workDir;
 };
 
 void TestExtremes::init()
 {
     // The second program writes its log into the working directory.
-    workDir = std::make_unique<QTemporaryDir>();
-    QVERIFY(workDir->isValid());
-    QVERIFY(QDir::setCurrent(workDir->path()));
+    workDir = std::make_unique<TestSupport::WorkingFolder>();
 }
 
 void TestExtremes::cleanup()

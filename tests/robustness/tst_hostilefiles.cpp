@@ -5,6 +5,7 @@
 #include "app/main.h"
 #include "driverlink/Param.h"
 #include "mainwindow/MainDialog.h"
+#include "tests/support/HeadlessPrograms.h"
 #include "tests/support/TestSupport.h"
 
 #include <QApplication>
@@ -170,7 +171,7 @@ private:
     QProcess *start(const Product &product, const QString &workDir, const QString &transcript);
     bool pollsSeen(const Product &product, const QString &transcript, int count);
 
-    QList<QProcess *> running;
+    HeadlessPrograms programs;
 };
 
 void TestHostileFiles::initTestCase()
@@ -181,14 +182,7 @@ void TestHostileFiles::initTestCase()
 
 void TestHostileFiles::cleanup()
 {
-    for (QProcess *process : qAsConst(running)) {
-        if (process->state() != QProcess::NotRunning) {
-            process->kill();
-            process->waitForFinished(5000);
-        }
-        delete process;
-    }
-    running.clear();
+    programs.stopAll();
     QDir::setCurrent(QDir::tempPath());
 }
 
@@ -268,18 +262,10 @@ void TestHostileFiles::programStartsWithDamagedFiles_data()
 
 QProcess *TestHostileFiles::start(const Product &product, const QString &workDir, const QString &transcript)
 {
-    auto *process = new QProcess(this);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    environment.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(DRIVERSIM_PRELOAD_LIST));
-    environment.insert(QStringLiteral("DRIVERSIM_TRANSCRIPT"), transcript);
-    process->setProcessEnvironment(environment);
-    process->setWorkingDirectory(workDir);
-    process->setProcessChannelMode(QProcess::ForwardedChannels);
-    const QString program = &product == &Product::pravex ? QStringLiteral(PRAVEX_PROGRAM) : QStringLiteral(LUNARI_PROGRAM);
-    process->start(program, QStringList());
-    running.append(process);
-    return process;
+    QProcessEnvironment simulator;
+    simulator.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(DRIVERSIM_PRELOAD_LIST));
+    simulator.insert(QStringLiteral("DRIVERSIM_TRANSCRIPT"), transcript);
+    return programs.start(product, workDir, simulator);
 }
 
 // The presence check has run count times: the window was built and the event loop turns.

@@ -2,6 +2,7 @@
 // copies started at the same instant: exactly one copy runs.
 #include "app/Product.h"
 #include "app/StartLock.h"
+#include "tests/support/HeadlessPrograms.h"
 #include "tests/support/TestSupport.h"
 
 #include <QProcess>
@@ -23,7 +24,7 @@ using TestSupport::productNamed;
 
 QByteArray executableOf(const Product &product)
 {
-    return &product == &Product::lunari ? QByteArray(LUNARI_PROGRAM) : QByteArray(PRAVEX_PROGRAM);
+    return TestSupport::windowProgram(product).toLocal8Bit();
 }
 
 // Copies of a program that wait on one pipe and start together when it closes.
@@ -193,12 +194,8 @@ void TestInstances::killedCopiesLeaveNoBlockingSegment()
     QFETCH(QString, program);
     QFETCH(int, delayMs);
     const Product &product = productNamed(program);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-
-    QProcess killed;
-    killed.setProcessEnvironment(environment);
-    killed.start(QString::fromLocal8Bit(executableOf(product)), QStringList());
+    HeadlessPrograms programs;
+    QProcess &killed = *programs.start(product);
     QVERIFY(killed.waitForStarted());
     QTest::qWait(delayMs);
     const qint64 pid = killed.processId();
@@ -206,9 +203,7 @@ void TestInstances::killedCopiesLeaveNoBlockingSegment()
     ::kill(static_cast<pid_t>(pid), SIGKILL);
     QVERIFY(killed.waitForFinished(5000));
 
-    QProcess next;
-    next.setProcessEnvironment(environment);
-    next.start(QString::fromLocal8Bit(executableOf(product)), QStringList());
+    QProcess &next = *programs.start(product);
     QVERIFY(next.waitForStarted());
     QTRY_VERIFY_WITH_TIMEOUT(guardHeld(product) || next.state() == QProcess::NotRunning, 10000);
     // A copy refused by a stale segment would end within this time.

@@ -69,17 +69,6 @@ WaveGraph *waveGraph(Graph &graph, const char *name)
     return graph.findChild<WaveGraph *>(QLatin1String(name));
 }
 
-QImage picture(QWidget &widget)
-{
-    return widget.grab().toImage().convertToFormat(QImage::Format_RGB32);
-}
-
-// What the window shows now, from its backing store, without painting it anew.
-QImage onScreen(QWidget &window)
-{
-    return window.screen()->grabWindow(window.winId()).toImage().convertToFormat(QImage::Format_RGB32);
-}
-
 // First program's samples: even channels high (blue bars), odd ones low, all distinct.
 unsigned char sampleOf(int channel)
 {
@@ -393,10 +382,10 @@ void TestGraph::channelLabelsAndSamples()
     QCOMPARE(param->waveY[12], -7);
 
     // The bars keep the labels' pitch: 37 pixels for X, 61 for Y.
-    const QImage x = picture(*waveGraph(graph, "waveGraphX"));
+    const QImage x = TestSupport::grabbed(*waveGraph(graph, "waveGraphX"));
     QCOMPARE(x.pixel(36, 249), Blue);
     QCOMPARE(x.pixel(37, 249), Red);
-    const QImage y = picture(*waveGraph(graph, "waveGraphY"));
+    const QImage y = TestSupport::grabbed(*waveGraph(graph, "waveGraphY"));
     QCOMPARE(y.pixel(60, 249), Blue);
     QCOMPARE(y.pixel(61, 249), Red);
 }
@@ -436,7 +425,7 @@ void TestGraph::layoutReReadAfterFailedTick()
     QCOMPARE(channelLabel(graph, 16)->text(), QStringLiteral("17"));
     QCOMPARE(channelLabel(graph, 31)->geometry(), QRect(693, 331, 61, 15));
 
-    const QImage x = picture(*waveGraph(graph, "waveGraphX"));
+    const QImage x = TestSupport::grabbed(*waveGraph(graph, "waveGraphX"));
     QCOMPARE(x.pixel(73, 249), Blue);
     QCOMPARE(x.pixel(74, 249), Red);
 
@@ -487,7 +476,7 @@ void TestGraph::countsBeyondTheLimits()
     std::fill(std::begin(param->waveY), std::end(param->waveY), 255);
     {
         Graph fresh;
-        QVERIFY(picture(*waveGraph(fresh, "waveGraphX")).pixel(700, 125) != Blue);
+        QVERIFY(TestSupport::grabbed(*waveGraph(fresh, "waveGraphX")).pixel(700, 125) != Blue);
     }
 
     std::fill(std::begin(param->waveX), std::end(param->waveX), -7);
@@ -517,9 +506,9 @@ void TestGraph::countsBeyondTheLimits()
     QCOMPARE(param->matrix[3], static_cast<unsigned char>(0xA5));
 
     // Painting reads no more samples than the charts were given.
-    const QImage x = picture(*waveGraph(graph, "waveGraphX"));
+    const QImage x = TestSupport::grabbed(*waveGraph(graph, "waveGraphX"));
     QCOMPARE(x.pixel(1, 249) == Blue, xChannels > 0);
-    const QImage y = picture(*waveGraph(graph, "waveGraphY"));
+    const QImage y = TestSupport::grabbed(*waveGraph(graph, "waveGraphY"));
     QCOMPARE(y.pixel(1, 249) != Blue && y.pixel(1, 249) != Red, yChannels == 0);
 }
 
@@ -547,7 +536,7 @@ void TestGraph::sensorMapFollowsTheDriver()
     graph.rePaint();
     QCoreApplication::processEvents();
 
-    const QImage image = onScreen(graph);
+    const QImage image = TestSupport::onScreen(graph);
     QCOMPARE(image.pixel(15, 70), qRgb(0, 0, 0));
     QCOMPARE(image.pixel(64, 119), qRgb(0, 0, 0));
     QCOMPARE(image.pixel(65, 70), qRgb(120, 120, 120));
@@ -585,7 +574,7 @@ void TestGraph::failedTickKeepsThePicture()
     graph.rePaint();
     QTRY_VERIFY(counter.paints > 0);
     waitForQuietPaints(graph);
-    const QImage before = onScreen(graph);
+    const QImage before = TestSupport::onScreen(graph);
     QCOMPARE(before.pixel(400, 300), qRgb(60, 60, 60));
     const int paints = counter.paints;
 
@@ -599,13 +588,13 @@ void TestGraph::failedTickKeepsThePicture()
     graph.rePaint();
     QTest::qWait(50);
     QCOMPARE(counter.paints, paints);
-    QCOMPARE(onScreen(graph), before);
+    QCOMPARE(TestSupport::onScreen(graph), before);
 
     // The next good tick shows the new matrix.
     driver.failEveryRead = 0;
     driver.present = true;
     graph.rePaint();
-    QTRY_COMPARE(onScreen(graph).pixel(400, 300), qRgb(120, 120, 120));
+    QTRY_COMPARE(TestSupport::onScreen(graph).pixel(400, 300), qRgb(120, 120, 120));
 }
 
 void TestGraph::windowsOpenedOneAfterTheOther()

@@ -1,4 +1,5 @@
 #include "signalviews/SensorMap.h"
+#include "tests/support/TestSupport.h"
 
 #include <QImage>
 #include <QPainter>
@@ -14,7 +15,9 @@ const QRgb Red = qRgb(255, 0, 0);
 const QRect Map(15, 70, 800, 600);
 
 using Matrix = std::vector<unsigned char>;
-using TouchBlock = std::vector<unsigned char>;
+using TestSupport::TouchBlock;
+using TestSupport::countPixels;
+using TestSupport::touchBlock;
 
 Matrix filledMatrix(unsigned char byte)
 {
@@ -28,19 +31,6 @@ Matrix randomMatrix(unsigned seed)
     for (auto &cell : matrix)
         cell = static_cast<unsigned char>(random());
     return matrix;
-}
-
-TouchBlock touchBlock(int countByte, const QVector<QPoint> &points)
-{
-    TouchBlock block(164, 0);
-    block[0] = static_cast<unsigned char>(countByte);
-    for (int i = 0; i < points.size() && i < 31; ++i) {
-        block[2 + 4 * i] = points[i].x() & 0xff;
-        block[3 + 4 * i] = (points[i].x() >> 8) & 0xff;
-        block[4 + 4 * i] = points[i].y() & 0xff;
-        block[5 + 4 * i] = (points[i].y() >> 8) & 0xff;
-    }
-    return block;
 }
 
 // 40 points far enough apart that their discs never touch.
@@ -75,15 +65,6 @@ QImage render(Painting painting, const Matrix &matrix, int layoutX, int layoutY,
 {
     SensorMap map;
     return render(map, painting, matrix, layoutX, layoutY, touch);
-}
-
-int countPixels(const QImage &image, QRgb colour)
-{
-    int n = 0;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            n += image.pixel(x, y) == colour;
-    return n;
 }
 
 QRect boundingBox(const QImage &image, QRgb colour)

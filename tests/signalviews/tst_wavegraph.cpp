@@ -19,6 +19,8 @@ const QRgb Red = qRgb(255, 0, 0);
 const QRgb Blue = qRgb(0, 0, 255);
 const int OutlinePixels = 2 * 741 + 2 * 249;
 
+using TestSupport::countPixels;
+
 QImage chart(const std::vector<int> &samples, int count, int threshold)
 {
     QImage image(741, 251, QImage::Format_RGB32);
@@ -27,15 +29,6 @@ QImage chart(const std::vector<int> &samples, int count, int threshold)
     painter.setPen(QPen(QColor(Ink), 1));
     WaveGraph::paintChart(painter, samples.data(), count, threshold);
     return image;
-}
-
-int countPixels(const QImage &image, QRgb colour)
-{
-    int n = 0;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            n += image.pixel(x, y) == colour;
-    return n;
 }
 
 } // namespace
@@ -215,7 +208,7 @@ void TestWaveGraph::widgetPaintsCurrentThresholdWithPalettePen()
     graph.setPalette(palette);
 
     param->threshold = 18;
-    QImage image = graph.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QImage image = TestSupport::grabbed(graph);
     QCOMPARE(image.pixel(100, 249), Red);
     QCOMPARE(image.pixel(500, 249), Blue);
     QCOMPARE(image.pixel(370, 216), Ink);
@@ -223,7 +216,7 @@ void TestWaveGraph::widgetPaintsCurrentThresholdWithPalettePen()
     QCOMPARE(image.pixel(740, 100), Ink);
 
     param->threshold = 17;
-    image = graph.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    image = TestSupport::grabbed(graph);
     QCOMPARE(image.pixel(100, 249), Blue);
     QCOMPARE(image.pixel(370, 218), Ink);
 }

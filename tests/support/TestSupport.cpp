@@ -8,7 +8,10 @@
 #include "driversim/DriverSim.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QLabel>
+#include <QPixmap>
+#include <QScreen>
 #include <QTimer>
 #include <QSharedMemory>
 #include <QtTest>
@@ -108,6 +111,61 @@ std::vector<DriverSim::Exchange> exchanges(DriverSim::Exchange::Kind kind, int c
             found.push_back(exchange);
     }
     return found;
+}
+
+QString windowProgram(const Product &product)
+{
+    return &product == &Product::lunari ? QStringLiteral(LUNARI_PROGRAM) : QStringLiteral(PRAVEX_PROGRAM);
+}
+
+QString toolProgram(const Product &product)
+{
+    return &product == &Product::lunari ? QStringLiteral(LUNARICTL_PROGRAM) : QStringLiteral(PRAVEXCTL_PROGRAM);
+}
+
+TouchBlock touchBlock(int count, const QVector<QPoint> &points)
+{
+    TouchBlock block{};
+    block[0] = static_cast<unsigned char>(count);
+    for (int i = 0; i < points.size() && 6 + 4 * i <= KerDecode::TouchBlockLength; ++i) {
+        block[2 + 4 * i] = static_cast<unsigned char>(points[i].x() & 0xff);
+        block[3 + 4 * i] = static_cast<unsigned char>(points[i].x() >> 8);
+        block[4 + 4 * i] = static_cast<unsigned char>(points[i].y() & 0xff);
+        block[5 + 4 * i] = static_cast<unsigned char>(points[i].y() >> 8);
+    }
+    return block;
+}
+
+QImage grabbed(QWidget &widget)
+{
+    return widget.grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+QImage onScreen(QWidget &window)
+{
+    return window.screen()->grabWindow(window.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+int countPixels(const QImage &image, QRgb colour)
+{
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            count += (line[x] & 0xffffff) == (colour & 0xffffff);
+    }
+    return count;
+}
+
+WorkingFolder::WorkingFolder()
+    : previous(QDir::currentPath())
+{
+    QDir::setCurrent(folder.path());
+}
+
+WorkingFolder::~WorkingFolder()
+{
+    QDir::setCurrent(previous);
 }
 
 } // namespace TestSupport

@@ -2,14 +2,20 @@
 #define TESTSUPPORT_H
 
 #include "app/Product.h"
+#include "driverlink/Param.h"
 #include "driversim/DriverSim.h"
 
+#include <QImage>
+#include <QPoint>
+#include <QString>
+#include <QTemporaryDir>
+#include <QVector>
+
+#include <array>
 #include <vector>
 
 class CalibrateArea;
-class Param;
 class QObject;
-class QString;
 class QWidget;
 
 namespace TestSupport {
@@ -52,6 +58,40 @@ bool guardHeld(const Product &product);
 
 // Exchanges of the active product's controller since the last clear, of one kind and code.
 std::vector<DriverSim::Exchange> exchanges(DriverSim::Exchange::Kind kind, int code);
+
+// The product's programs, as built.
+QString windowProgram(const Product &product);
+QString toolProgram(const Product &product);
+
+// A touch-point block as the driver answers it: the count byte, then each
+// point's coordinates (0 to 4095), little-endian.
+using TouchBlock = std::array<unsigned char, Param::TouchDataSize>;
+TouchBlock touchBlock(int count, const QVector<QPoint> &points);
+
+// A widget painted anew, and a window as its backing store holds it now
+// (what is on screen), both as RGB32 pictures.
+QImage grabbed(QWidget &widget);
+QImage onScreen(QWidget &window);
+// How many pixels of a picture have the colour (alpha is not compared).
+int countPixels(const QImage &image, QRgb colour);
+
+// A fresh folder made the working directory for as long as it lives (the
+// programs read their catalogue and icon there and write their log there).
+class WorkingFolder
+{
+public:
+    WorkingFolder();
+    ~WorkingFolder();
+    WorkingFolder(const WorkingFolder &) = delete;
+    WorkingFolder &operator=(const WorkingFolder &) = delete;
+
+    QString path() const { return folder.path(); }
+    QString filePath(const QString &name) const { return folder.filePath(name); }
+
+private:
+    QTemporaryDir folder;
+    QString previous;
+};
 
 } // namespace TestSupport
 
