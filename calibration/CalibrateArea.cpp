@@ -27,6 +27,13 @@ const int FullTarget = 150;
 // Drags narrower than this are taken for clicks and ignored.
 const int MinimumDragWidth = 80;
 
+// The edges of a dragged span, the lower one first, whichever way it went.
+void orderEdges(int press, int drag, int &low, int &high)
+{
+    low = drag > 0 ? press : press + drag;
+    high = drag > 0 ? press + drag : press;
+}
+
 void paintOutline(QPainter &painter, const QRect &area)
 {
     QPen pen;
@@ -238,20 +245,8 @@ void CalibrateArea::mouseReleaseEvent(QMouseEvent *event)
         messageDialog = message;
         message->exec();
         if (Message::ret != 0) {
-            if (dragX > 0) {
-                rectLeft = pressX;
-                rectRight = pressX + dragX;
-            } else {
-                rectLeft = pressX + dragX;
-                rectRight = pressX;
-            }
-            if (dragY > 0) {
-                rectTop = pressY;
-                rectBottom = pressY + dragY;
-            } else {
-                rectTop = pressY + dragY;
-                rectBottom = pressY;
-            }
+            orderEdges(pressX, dragX, rectLeft, rectRight);
+            orderEdges(pressY, dragY, rectTop, rectBottom);
         }
         delete message;
         messageDialog = nullptr;
@@ -286,14 +281,11 @@ void CalibrateArea::paintEvent(QPaintEvent *)
         showPrompt(tr("Calibrate exception!"));
 }
 
-void CalibrateArea::moveEvent(QMoveEvent *)
+bool CalibrateArea::event(QEvent *event)
 {
-    layOut();
-}
-
-void CalibrateArea::resizeEvent(QResizeEvent *)
-{
-    layOut();
+    if (event->type() == QEvent::Move || event->type() == QEvent::Resize)
+        layOut();
+    return QDialog::event(event);
 }
 
 void CalibrateArea::followDesktop()

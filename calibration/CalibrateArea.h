@@ -10,8 +10,6 @@ class Prompt;
 class QComboBox;
 class QLabel;
 class QMouseEvent;
-class QMoveEvent;
-class QResizeEvent;
 class QPaintEvent;
 class QPainter;
 class QPushButton;
@@ -52,9 +50,8 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
-    // The window manager may place the window after it is shown.
-    void moveEvent(QMoveEvent *event) override;
-    void resizeEvent(QResizeEvent *event) override;
+    // The window manager may move or resize the window after it is shown.
+    bool event(QEvent *event) override;
 
 private:
     void followDesktop();

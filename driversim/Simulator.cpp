@@ -97,6 +97,15 @@ double Simulator::elapsed() const
     return secondsBetween(start, monotonicNow());
 }
 
+Simulator::Description *Simulator::begin(int fd, double now)
+{
+    maintain(now);
+    Description *description = find(fd);
+    if (!description)
+        errno = EBADF;
+    return description;
+}
+
 Simulator::Description *Simulator::find(int fd)
 {
     const auto it = descriptorOf.find(fd);
@@ -150,12 +159,9 @@ long Simulator::seek(int fd, long offset, int whence)
     Inside inside;
     std::lock_guard<std::mutex> lock(mutex);
     const double now = elapsed();
-    maintain(now);
-    Description *description = find(fd);
-    if (!description) {
-        errno = EBADF;
+    Description *description = begin(fd, now);
+    if (!description)
         return -1;
-    }
 
     Exchange exchange;
     exchange.kind = Exchange::Seek;
@@ -182,72 +188,40 @@ long Simulator::seek(int fd, long offset, int whence)
 
 long Simulator::read(int fd, void *buffer, std::size_t length)
 {
-    Inside inside;
-    std::lock_guard<std::mutex> lock(mutex);
-    const double now = elapsed();
-    maintain(now);
-    Description *description = find(fd);
-    if (!description) {
-        errno = EBADF;
-        return -1;
-    }
-    Controller &c = controller(description->family);
-    if (!c.present)
-        description->stale = true;
-
-    auto *bytes = static_cast<unsigned char *>(buffer);
-    Exchange exchange;
-    exchange.kind = Exchange::Read;
-    exchange.family = description->family;
-    exchange.fd = fd;
-    exchange.length = static_cast<int>(length);
-    exchange.code = length > 0 ? bytes[0] : 0;
-    long result = -ENODEV;
-    if (!description->stale) {
-        DriverModel model(c, description->family);
-        result = model.query(bytes, length, description->position != 0, now);
-    }
-    if (result < 0) {
-        exchange.result = -1;
-        exchange.error = static_cast<int>(-result);
-    } else {
-        description->position += result;
-        exchange.result = result;
-        exchange.bytes.assign(bytes, bytes + result);
-    }
-    record(exchange, now);
-    if (exchange.error != 0)
-        errno = exchange.error;
-    return exchange.result;
+    return transfer(fd, Exchange::Read, static_cast<unsigned char *>(buffer), length);
 }
 
 long Simulator::write(int fd, const void *buffer, std::size_t length)
 {
+    // A request is only read from.
+    return transfer(fd, Exchange::Write, static_cast<unsigned char *>(const_cast<void *>(buffer)), length);
+}
+
+long Simulator::transfer(int fd, Exchange::Kind kind, unsigned char *bytes, std::size_t length)
+{
     Inside inside;
     std::lock_guard<std::mutex> lock(mutex);
     const double now = elapsed();
-    maintain(now);
-    Description *description = find(fd);
-    if (!description) {
-        errno = EBADF;
+    Description *description = begin(fd, now);
+    if (!description)
         return -1;
-    }
     Controller &c = controller(description->family);
     if (!c.present)
         description->stale = true;
 
-    const auto *bytes = static_cast<const unsigned char *>(buffer);
     Exchange exchange;
-    exchange.kind = Exchange::Write;
+    exchange.kind = kind;
     exchange.family = description->family;
     exchange.fd = fd;
     exchange.length = static_cast<int>(length);
     exchange.code = length > 0 ? bytes[0] : 0;
-    exchange.bytes.assign(bytes, bytes + length);
+    if (kind == Exchange::Write)
+        exchange.bytes.assign(bytes, bytes + length);
     long result = -ENODEV;
     if (!description->stale) {
         DriverModel model(c, description->family);
-        result = model.command(bytes, length, now);
+        result = kind == Exchange::Read ? model.query(bytes, length, description->position != 0, now)
+                                        : model.command(bytes, length, now);
     }
     if (result < 0) {
         exchange.result = -1;
@@ -255,6 +229,8 @@ long Simulator::write(int fd, const void *buffer, std::size_t length)
     } else {
         description->position += result;
         exchange.result = result;
+        if (kind == Exchange::Read)
+            exchange.bytes.assign(bytes, bytes + result);
     }
     record(exchange, now);
     if (exchange.error != 0)

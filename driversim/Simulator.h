@@ -65,6 +65,11 @@ private:
     };
 
     Simulator();
+    // A read or a write on a simulated descriptor, answered by the driver model.
+    long transfer(int fd, Exchange::Kind kind, unsigned char *bytes, std::size_t length);
+    // The clock's due work done, the open file of a simulated descriptor;
+    // null with errno EBADF for any other.
+    Description *begin(int fd, double now);
     Description *find(int fd);
     bool openedBy(Family family) const;
     void forget(int fd);

@@ -48,7 +48,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 from e2e import (Failure as BenchmarkError, Program, grab_screen, log, read_image, start_x_server,  # noqa: E402
-                 wait_until)
+                 stop_process, wait_until)
 from e2e_cases import LAYOUT, USB_IN_PAGE  # noqa: E402
 
 SCREEN_WIDTH = 1024
@@ -193,13 +193,7 @@ class Display:
     def close(self):
         if self.socket:
             self.socket.close()
-        if self.xvfb.poll() is None:
-            self.xvfb.terminate()
-            try:
-                self.xvfb.wait(5)
-            except subprocess.TimeoutExpired:
-                self.xvfb.kill()
-                self.xvfb.wait()
+        stop_process(self.xvfb)
         self.log.close()
 
 

@@ -42,13 +42,11 @@ void SensorMap::paint(QPainter &painter, const unsigned char *matrix, int layout
 {
     layoutX = boundedLayout(layoutX);
     layoutY = boundedLayout(layoutY);
-    painter.save();
-    painter.setPen(Qt::NoPen);
+    // One picture of every cell: no pen, no brush to set.
     if (layoutX > 0 && layoutY > 0) {
         fillCells(matrix, layoutX, layoutY);
         painter.drawImage(Left, Top, cells);
     }
-    painter.restore();
     paintTouchPoints(painter, touchData);
 }
 

@@ -33,6 +33,16 @@ void setReportedArea(Param *param, int mode, int left, int right, int top, int b
     param->areaBottom = bottom;
 }
 
+// An area calibration started on a reported area, with a new area drawn and saved.
+QStringList startWithDrawnArea(CalibrationHarness &harness)
+{
+    setReportedArea(harness.param(), 1, 10, 1000, 20, 700);
+    harness.area()->calStart();
+    DialogAnswerer answerer(DialogAnswerer::ClickOk);
+    harness.drag(QPoint(600, 500), QPoint(100, 100));
+    return answerer.seen();
+}
+
 QStringList afterLastPoll(const QStringList &traffic)
 {
     return traffic.mid(traffic.lastIndexOf(QStringLiteral("GetCalibStatus")) + 1);
@@ -287,15 +297,8 @@ void CalibrationRunTest::quit()
 
     CalibrationHarness harness(TestSupport::productByName(qPrintable(product)));
     CalibrateArea *area = harness.area();
-    setReportedArea(harness.param(), 1, 10, 1000, 20, 700);
-    area->calStart();
-
     // A newly drawn area is not handed over by Quit.
-    {
-        DialogAnswerer answerer(DialogAnswerer::ClickOk);
-        harness.drag(QPoint(600, 500), QPoint(100, 100));
-        QCOMPARE(answerer.seen(), QStringList() << QStringLiteral("save the area?"));
-    }
+    QCOMPARE(startWithDrawnArea(harness), QStringList() << QStringLiteral("save the area?"));
     QTRY_VERIFY(CalibrationHarness::traffic().contains(QStringLiteral("GetCalibStatus")));
 
     if (way == QLatin1String("Quit")) {
@@ -370,12 +373,7 @@ void CalibrationRunTest::secondCalibrationKeepsDrawnArea()
 
     CalibrationHarness harness(TestSupport::productByName(qPrintable(product)));
     CalibrateArea *area = harness.area();
-    setReportedArea(harness.param(), 1, 10, 1000, 20, 700);
-    area->calStart();
-    {
-        DialogAnswerer answerer(DialogAnswerer::ClickOk);
-        harness.drag(QPoint(600, 500), QPoint(100, 100));
-    }
+    startWithDrawnArea(harness);
     area->calStop();
 
     setReportedArea(harness.param(), 1, 30, 900, 40, 600);

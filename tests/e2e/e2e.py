@@ -186,6 +186,17 @@ def big_endian(data, offset):
     return data[offset] << 8 | data[offset + 1]
 
 
+def stop_process(process, seconds=5):
+    """Asks a process to end, and kills it when it has not within the time."""
+    if process and process.poll() is None:
+        process.terminate()
+        try:
+            process.wait(seconds)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+
+
 # ---------------------------------------------------------------- X servers
 
 def start_x_server(command, output):
@@ -405,16 +416,8 @@ class Session:
     def close(self):
         for program in self.programs:
             program.kill()
-        if self.window_manager and self.window_manager.poll() is None:
-            self.window_manager.kill()
-            self.window_manager.wait()
-        if self.xvfb and self.xvfb.poll() is None:
-            self.xvfb.terminate()
-            try:
-                self.xvfb.wait(5)
-            except subprocess.TimeoutExpired:
-                self.xvfb.kill()
-                self.xvfb.wait()
+        stop_process(self.window_manager)
+        stop_process(self.xvfb)
         shutil.rmtree(self.scratch, ignore_errors=True)
         shutil.rmtree(self.temporary, ignore_errors=True)
 

@@ -234,6 +234,17 @@ def close_main_window(program, main):
     log(f"{program.label} ended with status 0 after its main window was closed")
 
 
+def change_presence(program, main, present):
+    """Loads or unloads the driver; the main window must show it within two seconds."""
+    changed = time.monotonic()
+    program.set(present=int(present))
+    main.wait_usb("active" if present else "inactive", 3)
+    took = program.session.shot_time - changed
+    shown, done = ("found", "loaded") if present else ("absent", "unloaded")
+    log(f"driver shown as {shown} {took:.2f} s after it was {done}")
+    check(took < 2.0, f"the driver was shown as {shown} only {took:.2f} s after it was {done}")
+
+
 # ---------------------------------------------------------------- cases
 
 def case_driver_found(session, name):
@@ -243,12 +254,7 @@ def case_driver_found(session, name):
     check(not os.path.exists(os.path.join(program.workdir, "VeDorurerezo.log")),
           "a driver log exists although the driver was never found")
     session.screenshot("driver-absent")
-    loaded = time.monotonic()
-    program.set(present=1)
-    main.wait_usb("active", 3)
-    took = session.shot_time - loaded
-    log(f"driver shown as found {took:.2f} s after it was loaded")
-    check(took < 2.0, f"the driver was shown as found only {took:.2f} s after it was loaded")
+    change_presence(program, main, True)
     kinds = [e.kind for e in program.transcript()]
     check("openfailed" in kinds, "no failed open of the absent driver in the transcript")
     check("open" in kinds[kinds.index("openfailed"):], "the driver was not opened once it was loaded")
@@ -511,12 +517,7 @@ def check_sensor_map(image, graph, matrix):
 def case_driver_unloaded(session, name):
     program = Program(session, name).start()
     main = MainWindow(program, state="active")
-    unloaded = time.monotonic()
-    program.set(present=0)
-    main.wait_usb("inactive", 3)
-    took = session.shot_time - unloaded
-    log(f"driver shown as absent {took:.2f} s after it was unloaded")
-    check(took < 2.0, f"the driver was shown absent only {took:.2f} s after it was unloaded")
+    change_presence(program, main, False)
     check(program.running(), "the program ended when the driver was unloaded")
 
 

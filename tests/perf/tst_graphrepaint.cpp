@@ -118,16 +118,11 @@ void TestGraphRepaint::ticksRepaintOnlyTheMap()
 
 void TestGraphRepaint::discBeyondTheMapIsDrawnAndWiped()
 {
-    Param *param = TestSupport::useProduct(Product::lunari);
-    DriverSim::Controller &driver = TestSupport::simulated();
-    driver.animate = false;
-    driver.layoutX = 8;
-    driver.layoutY = 6;
-    driver.matrix66.assign(48, 20);
+    DriverSim::Controller &driver = TestSupport::stillSensorMap(8, 6, 20);
     // X 4146 is past the driver's 4095: the disc covers x 816 to 831, right of the map's edge at 815.
     const TouchBlock beyond = touchBlock(1, {{4146, 2048}});
     std::copy(beyond.begin(), beyond.begin() + driver.touchBlock.size(), driver.touchBlock.begin());
-    QCOMPARE(GetBasicStatus(param), 1);
+    QCOMPARE(GetBasicStatus(Param::getInst()), 1);
 
     Graph graph;
     graph.show();

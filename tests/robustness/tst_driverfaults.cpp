@@ -387,11 +387,8 @@ void TestDriverFaults::vanishesDuringGraphWindow()
 
 void TestDriverFaults::goneBetweenTheMatrixQueries()
 {
-    Param *param = TestSupport::useProduct(Product::lunari);
-    DriverSim::Controller &driver = TestSupport::simulated();
-    driver.animate = false;
-    driver.layoutX = 2;
-    driver.layoutY = 3;
+    DriverSim::Controller &driver = TestSupport::stillSensorMap(2, 3);
+    Param *param = Param::getInst();
     driver.matrix67 = {1, 2, 0xA7, 0xFF, 0x80, 42};
     driver.matrix66 = {10, 11, 12, 13, 14, 15};
     driver.present = false;

@@ -120,11 +120,8 @@ int writeLogChild(char **argv)
 
     int argc = 1;
     QApplication app(argc, argv);
-    Param *param = TestSupport::useProduct(Product::lunari);
-    DriverSim::Controller &driver = TestSupport::simulated();
-    driver.animate = false;
-    driver.layoutX = 2;
-    driver.layoutY = 3;
+    DriverSim::Controller &driver = TestSupport::stillSensorMap(2, 3);
+    Param *param = Param::getInst();
     driver.matrix67 = {1, 2, 3, 4, 5, 6};
     driver.matrix66 = {7, 8, 9, 10, 11, 12};
     DriverSim::clearTranscript();

@@ -556,14 +556,8 @@ void TestGraph::failedTickKeepsThePicture_data()
 void TestGraph::failedTickKeepsThePicture()
 {
     QFETCH(QString, failure);
-    Param *param = TestSupport::useProduct(Product::lunari);
-    DriverSim::Controller &driver = TestSupport::simulated();
-    driver.animate = false;
-    driver.layoutX = 8;
-    driver.layoutY = 6;
-    driver.matrix66.assign(48, 20);
-    driver.touchBlock.fill(0);
-    QCOMPARE(GetBasicStatus(param), 1);
+    DriverSim::Controller &driver = TestSupport::stillSensorMap(8, 6, 20);
+    QCOMPARE(GetBasicStatus(Param::getInst()), 1);
 
     Graph graph;
     TestSupport::stopPolling(graph);

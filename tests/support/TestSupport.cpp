@@ -113,6 +113,18 @@ std::vector<DriverSim::Exchange> exchanges(DriverSim::Exchange::Kind kind, int c
     return found;
 }
 
+DriverSim::Controller &stillSensorMap(int layoutX, int layoutY, unsigned char signal)
+{
+    useProduct(Product::lunari);
+    DriverSim::Controller &driver = simulated();
+    driver.animate = false;
+    driver.layoutX = layoutX;
+    driver.layoutY = layoutY;
+    driver.matrix66.assign(static_cast<std::size_t>(layoutX * layoutY), signal);
+    driver.touchBlock.fill(0);
+    return driver;
+}
+
 QString windowProgram(const Product &product)
 {
     return &product == &Product::lunari ? QStringLiteral(LUNARI_PROGRAM) : QStringLiteral(PRAVEX_PROGRAM);

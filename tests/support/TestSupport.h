@@ -59,6 +59,10 @@ bool guardHeld(const Product &product);
 // Exchanges of the active product's controller since the last clear, of one kind and code.
 std::vector<DriverSim::Exchange> exchanges(DriverSim::Exchange::Kind kind, int code);
 
+// Makes the process run as the second program, on a controller whose pictures
+// stand still: the given layout, every code-66 cell at signal, no touch point.
+DriverSim::Controller &stillSensorMap(int layoutX, int layoutY, unsigned char signal = 0);
+
 // The product's programs, as built.
 QString windowProgram(const Product &product);
 QString toolProgram(const Product &product);
