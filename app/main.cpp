@@ -3,6 +3,7 @@
 #include "app/Desktop.h"
 #include "app/InstanceGuard.h"
 #include "app/Product.h"
+#include "app/WindowPlacement.h"
 #include "driverlink/Param.h"
 #include "mainwindow/MainDialog.h"
 
@@ -54,8 +55,9 @@ int controllerMain(int argc, char **argv, const Product &product)
     const QSize desktop = desktopSize();
     Param::useDesktop(desktop.width(), desktop.height());
     MainDialog *window = new MainDialog();
-    // The main window is an ordinary window: centre it in its own logical pixels.
-    window->move(centredPosition(desktop / window->devicePixelRatioF(), window->size()));
+    // An ordinary window, centred on the monitor it starts on in Qt's own
+    // pixels, so that it is whole there whatever each monitor's scale.
+    centreOnPrimaryScreen(window);
     // Closing the main window hides it; the calibration hides it too, but
     // then its own window is on screen.
     QObject::connect(window, &QDialog::finished, &app, [window] {
