@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QPixmap>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QTabWidget>
 #include <QTimer>
 
