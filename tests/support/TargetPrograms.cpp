@@ -35,24 +35,20 @@ extern "C" long syscall(long number, ...) noexcept
 
 namespace TargetPrograms {
 
-QStringList emulator()
+QStringList command(const QString &program, const QStringList &arguments)
 {
 #ifdef CONTROLLER_TEST_EMULATOR
-    return QString::fromUtf8(CONTROLLER_TEST_EMULATOR).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    QStringList words = QString::fromUtf8(CONTROLLER_TEST_EMULATOR).split(QLatin1Char(' '), Qt::SkipEmptyParts);
 #else
-    return QStringList();
+    QStringList words;
 #endif
+    return words << program << arguments;
 }
 
 void start(QProcess &process, const QString &program, const QStringList &arguments)
 {
-    QStringList command = emulator();
-    if (command.isEmpty()) {
-        process.start(program, arguments);
-        return;
-    }
-    command << program << arguments;
-    process.start(command.takeFirst(), command);
+    QStringList words = command(program, arguments);
+    process.start(words.takeFirst(), words);
 }
 
 } // namespace TargetPrograms

@@ -14,8 +14,8 @@ namespace TargetPrograms {
 // Starts the program, through the emulator where the build has one.
 void start(QProcess &process, const QString &program, const QStringList &arguments);
 
-// The emulator's command words; empty for a native build.
-QStringList emulator();
+// The command line that runs the program: the emulator's words, if any, first.
+QStringList command(const QString &program, const QStringList &arguments);
 
 } // namespace TargetPrograms
 
