@@ -86,6 +86,8 @@ fi
 
 step "configuring in $build"
 options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCONTROLLER_QT_MAJOR=6 -DCONTROLLER_BUILD_TESTS=ON)
+# Without the tests, CPack must not build them either: it builds all before installing.
+[ "$run_tests" -eq 0 ] && options+=(-DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON)
 [ "$cross" -eq 1 ] && options+=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/$arch.cmake")
 if command -v ccache >/dev/null 2>&1; then
     options+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
