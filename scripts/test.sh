@@ -19,6 +19,9 @@ jobs=$(nproc 2>/dev/null || echo 2)
 launcher=()
 if command -v ccache >/dev/null 2>&1; then
     launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    # Paths inside the checkout are hashed relative to the build folder, so a
+    # run in a fresh clone elsewhere reuses what an earlier run compiled.
+    export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$root}" CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-1}"
 fi
 
 failed=()
