@@ -29,7 +29,7 @@ arch=${1:-}
 case "$arch" in
     arm64) triplet=aarch64-linux-gnu; qemu=qemu-aarch64-static ;;
     armhf) triplet=arm-linux-gnueabihf; qemu=qemu-arm-static ;;
-    amd64) triplet=x86_64-linux-gnu; qemu= ;;
+    amd64) triplet=; qemu= ;;
     *) echo "usage: $0 [--no-tests] arm64|armhf|amd64 [BUILD_DIR]" >&2; exit 2 ;;
 esac
 build=${2:-$root/build-$arch}
