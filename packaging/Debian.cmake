@@ -10,6 +10,13 @@ else()
 endif()
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS ${CONTROLLER_QT_WAYLAND_PACKAGE})
 
+# A cross build's packages are for the target's architecture, not the build
+# machine's that CPack would otherwise ask dpkg for.
+if(CMAKE_CROSSCOMPILING AND CMAKE_LIBRARY_ARCHITECTURE AND NOT CPACK_DEBIAN_PACKAGE_ARCHITECTURE)
+  execute_process(COMMAND dpkg-architecture -t${CMAKE_LIBRARY_ARCHITECTURE} -qDEB_HOST_ARCH
+                  OUTPUT_VARIABLE CPACK_DEBIAN_PACKAGE_ARCHITECTURE OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+endif()
+
 # "Tue, 08 Dec 2026 12:00:00 +0000" for a date given as YYYY-MM-DD.
 function(_controller_rfc2822_date date out_var)
   string(REGEX MATCH "^([0-9][0-9][0-9][0-9])-([0-9][0-9])-([0-9][0-9])$" matched "${date}")

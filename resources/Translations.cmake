@@ -20,7 +20,11 @@ function(_controller_find_lrelease out_var)
     return()
   endif()
   # Debian's own folders, then the one next to qmake or Qt's reported binaries.
-  set(_hints /usr/lib/qt${CONTROLLER_QT_MAJOR}/bin /usr/lib/x86_64-linux-gnu/qt${CONTROLLER_QT_MAJOR}/bin)
+  # lrelease runs on the build machine, so a cross build never looks in the target's multiarch folder.
+  set(_hints /usr/lib/qt${CONTROLLER_QT_MAJOR}/bin)
+  if(CMAKE_LIBRARY_ARCHITECTURE AND NOT CMAKE_CROSSCOMPILING)
+    list(APPEND _hints /usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}/qt${CONTROLLER_QT_MAJOR}/bin)
+  endif()
   if(TARGET ${qt}::qmake)
     get_target_property(_qmake ${qt}::qmake IMPORTED_LOCATION)
     get_filename_component(_qt_bin "${_qmake}" DIRECTORY)

@@ -25,10 +25,13 @@ packages=(
     lintian desktop-file-utils appstream time
 )
 
+# The build machine's own copy counts; with other architectures added
+# (scripts/cross-build.sh) a package may be installed for them as well.
+native=$(dpkg --print-architecture)
 missing=()
 for package in "${packages[@]}"; do
-    status=$(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null || true)
-    [ "$status" = installed ] || missing+=("$package")
+    dpkg-query -W -f='${Architecture} ${db:Status-Status}\n' "$package" 2>/dev/null \
+        | grep -Eq "^($native|all) installed$" || missing+=("$package")
 done
 
 if [ ${#missing[@]} -eq 0 ]; then

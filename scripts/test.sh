@@ -4,8 +4,11 @@
 # packages of the Qt 6 and Qt 5.15 builds are checked as a distribution would
 # (scripts/check-packages.sh): the Qt 6 ones with the default publishing
 # settings, the Qt 5.15 ones as a publisher would set them.
-# Then runs the fuzz targets for a bounded time (FUZZ_SECONDS, default 45 each).
-# Usage: scripts/test.sh [suite...]   (suites: qt6 qt5 sanitize fuzz; default all)
+# Then runs the fuzz targets for a bounded time (FUZZ_SECONDS, default 45 each),
+# and cross-builds for ARM with scripts/cross-build.sh: arm64 with its tests
+# under emulation and its packages checked, armhf with its packages checked and
+# the command-line programs run under emulation.
+# Usage: scripts/test.sh [suite...]   (suites: qt6 qt5 sanitize fuzz arm64 armhf; default all)
 set -uo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -16,6 +19,9 @@ jobs=$(nproc 2>/dev/null || echo 2)
 launcher=()
 if command -v ccache >/dev/null 2>&1; then
     launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    # Paths inside the checkout are hashed relative to the build folder, so a
+    # run in a fresh clone elsewhere reuses what an earlier run compiled.
+    export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$root}" CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-1}"
 fi
 
 failed=()
@@ -50,16 +56,22 @@ publisher=(-DCONTROLLER_MAINTAINER="Package Check <check@panels.example.net>"
            -DCONTROLLER_LICENSE=check-only -DCONTROLLER_LICENSE_FILE="$root/packaging/check-only-licence.txt")
 
 suites=("$@")
-[ ${#suites[@]} -eq 0 ] && suites=(qt6 qt5 sanitize fuzz)
+[ ${#suites[@]} -eq 0 ] && suites=(qt6 qt5 sanitize fuzz arm64 armhf)
+timings=()
 for suite in "${suites[@]}"; do
+    suite_started=$SECONDS
     case "$suite" in
         qt6) run_suite qt6 -DCONTROLLER_QT_MAJOR=6 ;;
         qt5) run_suite qt5 -DCONTROLLER_QT_MAJOR=5 "${publisher[@]}" ;;
         sanitize) run_suite sanitize -DCONTROLLER_QT_MAJOR=6 -DCONTROLLER_SANITIZE=ON ;;
         fuzz) "$root/scripts/fuzz.sh" "${FUZZ_SECONDS:-45}" || failed+=("fuzz") ;;
+        arm64) "$root/scripts/cross-build.sh" arm64 "$root/build-test-arm64" || failed+=("arm64") ;;
+        armhf) "$root/scripts/cross-build.sh" --no-tests armhf "$root/build-test-armhf" || failed+=("armhf") ;;
         *) echo "unknown suite: $suite" >&2; exit 2 ;;
     esac
+    timings+=("$suite $((SECONDS - suite_started)) s")
 done
+echo "suite times: $(printf '%s, ' "${timings[@]}" | sed 's/, $//')"
 
 if [ ${#failed[@]} -ne 0 ]; then
     echo "FAILED: ${failed[*]}"

@@ -482,7 +482,8 @@ class Program:
 
     def start(self, args=None, extra_env=None):
         self.output = open(os.path.join(self.session.shots, self.label + "-output.txt"), "a")
-        command = [self.executable] + (args or [])
+        # A cross build's program runs under the target's emulator.
+        command = self.session.config.get("emulator", []) + [self.executable] + (args or [])
         log(f"start {' '.join(command)} in {self.workdir}")
         self.process = subprocess.Popen(command, cwd=self.workdir, env=self.environment(extra_env),
                                         stdout=self.output, stderr=subprocess.STDOUT,
@@ -604,6 +605,7 @@ def load_config():
     }
     for name in ("CPACK", "CPACK_CONFIG", "QT_MAJOR", "TRANSLATIONS"):
         config[name.lower()] = os.environ.get("E2E_" + name, "")
+    config["emulator"] = os.environ.get("E2E_EMULATOR", "").split()
     first = os.environ.get("E2E_PRELOAD_FIRST", "")
     if first:
         # A sanitizer runtime must come before every other preloaded library.

@@ -6,6 +6,7 @@
 #include "driverlink/Param.h"
 #include "mainwindow/MainDialog.h"
 #include "tests/support/HeadlessPrograms.h"
+#include "tests/support/TargetPrograms.h"
 #include "tests/support/TestSupport.h"
 
 #include <QApplication>
@@ -349,8 +350,9 @@ void TestHostileFiles::logNameThatIsNoPlainFile()
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     child.setProcessEnvironment(environment);
-    child.start(QCoreApplication::applicationFilePath(),
-                {QStringLiteral("--write-log-in"), workDir, dropRights ? QStringLiteral("drop") : QStringLiteral("keep")});
+    TargetPrograms::start(child, QCoreApplication::applicationFilePath(),
+                          {QStringLiteral("--write-log-in"), workDir,
+                           dropRights ? QStringLiteral("drop") : QStringLiteral("keep")});
     QVERIFY(child.waitForFinished(30000));
     const QByteArray output = child.readAll();
     if (child.exitCode() == SkipExit)

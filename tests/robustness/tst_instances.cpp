@@ -5,8 +5,10 @@
 #include "app/Product.h"
 #include "app/StartLock.h"
 #include "tests/support/HeadlessPrograms.h"
+#include "tests/support/TargetPrograms.h"
 #include "tests/support/TestSupport.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QSystemSemaphore>
@@ -52,8 +54,12 @@ public:
         for (QByteArray &entry : environment)
             envp.push_back(entry.data());
         envp.push_back(nullptr);
-        QByteArray path = program;
-        char *argv[] = {path.data(), nullptr};
+        for (const QString &word : TargetPrograms::command(QFile::decodeName(program), QStringList()))
+            words.append(QFile::encodeName(word));
+        std::vector<char *> argv;
+        for (QByteArray &word : words)
+            argv.push_back(word.data());
+        argv.push_back(nullptr);
         for (int i = 0; i < count; ++i) {
             const pid_t pid = ::fork();
             if (pid == 0) {
@@ -61,7 +67,7 @@ public:
                 ::close(gate[1]);
                 while (::read(gate[0], &byte, 1) < 0) {
                 }
-                ::execve(argv[0], argv, envp.data());
+                ::execve(argv[0], argv.data(), envp.data());
                 ::_exit(127);
             }
             if (pid > 0)
@@ -121,6 +127,7 @@ private:
     int gate[2] = {-1, -1};
     std::vector<pid_t> pids;
     QList<QByteArray> environment;
+    QList<QByteArray> words;
 };
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "tests/support/HeadlessPrograms.h"
 
+#include "tests/support/TargetPrograms.h"
 #include "tests/support/TestSupport.h"
 
 #include <QProcess>
@@ -18,7 +19,7 @@ QProcess *HeadlessPrograms::start(const Product &product, const QString &workDir
     process->setProcessEnvironment(environment);
     process->setWorkingDirectory(workDir);
     process->setProcessChannelMode(QProcess::ForwardedChannels);
-    process->start(TestSupport::windowProgram(product), QStringList());
+    TargetPrograms::start(*process, TestSupport::windowProgram(product), QStringList());
     running.append(process);
     return process;
 }

@@ -1,5 +1,7 @@
 #include "tests/support/PreloadedRun.h"
 
+#include "tests/support/TargetPrograms.h"
+
 #include <QFile>
 #include <QProcess>
 #include <QSaveFile>
@@ -45,7 +47,7 @@ void PreloadedRun::start(QProcess &process, const QString &program, const QStrin
 {
     process.setProcessEnvironment(environment());
     process.setWorkingDirectory(directory.path());
-    process.start(program, arguments);
+    TargetPrograms::start(process, program, arguments);
     process.waitForStarted(10000);
 }
 
