@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <string>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace DriverSim {
@@ -39,6 +41,24 @@ int index(Family family)
 double secondsBetween(const timespec &from, const timespec &to)
 {
     return static_cast<double>(to.tv_sec - from.tv_sec) + (to.tv_nsec - from.tv_nsec) / 1e9;
+}
+
+// An exclusive driver admits one opener on the whole machine: each open
+// takes this file's lock, so that two programs see each other.
+int lockDriver(Family family)
+{
+    const std::string path = std::string("/tmp/driversim-") + std::to_string(::getuid()) + "-"
+                             + (family == Family::Pravex ? "pravex" : "lunari") + ".lock";
+    const int lock = LibC::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lock < 0)
+        return -1;
+    if (::flock(lock, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno == EWOULDBLOCK ? EBUSY : errno;
+        LibC::close(lock);
+        errno = error;
+        return -1;
+    }
+    return lock;
 }
 
 timespec monotonicNow()
@@ -131,16 +151,22 @@ int Simulator::open(Family family)
     } else if (c.exclusive && openedBy(family)) {
         exchange.error = EBUSY;
     } else {
+        const int lock = c.exclusive ? lockDriver(family) : -1;
         // A real descriptor keeps the number unique and visible in /proc/self/fd.
-        const int fd = LibC::open("/dev/null", O_RDWR | O_CLOEXEC);
+        const int fd = c.exclusive && lock < 0 ? -1 : LibC::open("/dev/null", O_RDWR | O_CLOEXEC);
         if (fd < 0) {
             exchange.error = errno;
+            if (lock >= 0)
+                LibC::close(lock);
         } else if (fd >= MaxDescriptor) {
             LibC::close(fd);
+            if (lock >= 0)
+                LibC::close(lock);
             exchange.error = EMFILE;
         } else {
             const int id = nextDescription++;
             descriptions[id].family = family;
+            descriptions[id].lock = lock;
             descriptorOf[fd] = id;
             ownedDescriptors[fd].store(static_cast<unsigned char>(index(family) + 1), std::memory_order_release);
             exchange.kind = Exchange::Open;
@@ -197,9 +223,42 @@ long Simulator::write(int fd, const void *buffer, std::size_t length)
     return transfer(fd, Exchange::Write, static_cast<unsigned char *>(const_cast<void *>(buffer)), length);
 }
 
+bool Simulator::waitAsTheDriver(int fd, Exchange::Kind kind, const unsigned char *bytes, std::size_t length)
+{
+    int delayMs = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (Description *description = begin(fd, elapsed()))
+            delayMs = controller(description->family).delayMs;
+    }
+    if (delayMs <= 0)
+        return true;
+    // Outside the lock, so that other threads' calls go on meanwhile.
+    timespec wait{delayMs / 1000, (delayMs % 1000) * 1000000L};
+    if (::nanosleep(&wait, nullptr) == 0 || errno != EINTR)
+        return true;
+    std::lock_guard<std::mutex> lock(mutex);
+    const double now = elapsed();
+    if (Description *description = begin(fd, now)) {
+        Exchange exchange;
+        exchange.kind = kind;
+        exchange.family = description->family;
+        exchange.fd = fd;
+        exchange.length = static_cast<int>(length);
+        exchange.code = length > 0 ? bytes[0] : 0;
+        exchange.result = -1;
+        exchange.error = EINTR;
+        record(exchange, now);
+    }
+    errno = EINTR;
+    return false;
+}
+
 long Simulator::transfer(int fd, Exchange::Kind kind, unsigned char *bytes, std::size_t length)
 {
     Inside inside;
+    if (!waitAsTheDriver(fd, kind, bytes, length))
+        return -1;
     std::lock_guard<std::mutex> lock(mutex);
     const double now = elapsed();
     Description *description = begin(fd, now);
@@ -295,8 +354,11 @@ void Simulator::forget(int fd)
     descriptorOf.erase(it);
     const bool shared = std::any_of(descriptorOf.begin(), descriptorOf.end(),
                                     [id](const std::pair<const int, int> &entry) { return entry.second == id; });
-    if (!shared)
+    if (!shared) {
+        if (descriptions[id].lock >= 0)
+            LibC::close(descriptions[id].lock);
         descriptions.erase(id);
+    }
 }
 
 int Simulator::lookUp(Family family)

@@ -57,6 +57,7 @@ private:
         Family family = Family::Pravex;
         long position = 0;
         bool stale = false;   // the driver went away while this was open
+        int lock = -1;        // the machine-wide lock file held while the driver is exclusive
     };
     struct Timed
     {
@@ -67,6 +68,8 @@ private:
     Simulator();
     // A read or a write on a simulated descriptor, answered by the driver model.
     long transfer(int fd, Exchange::Kind kind, unsigned char *bytes, std::size_t length);
+    // Blocks for the controller's delay first; false (errno EINTR) when a signal cut it short.
+    bool waitAsTheDriver(int fd, Exchange::Kind kind, const unsigned char *bytes, std::size_t length);
     // The clock's due work done, the open file of a simulated descriptor;
     // null with errno EBADF for any other.
     Description *begin(int fd, double now);
