@@ -43,13 +43,24 @@ double secondsBetween(const timespec &from, const timespec &to)
     return static_cast<double>(to.tv_sec - from.tv_sec) + (to.tv_nsec - from.tv_nsec) / 1e9;
 }
 
+// The simulator's own files stay above the standard descriptors, so that a
+// program that starts with them closed finds them closed.
+int aboveStandard(int file)
+{
+    if (file < 0 || file > 2)
+        return file;
+    const int moved = ::fcntl(file, F_DUPFD_CLOEXEC, 3);
+    LibC::close(file);
+    return moved;
+}
+
 // An exclusive driver admits one opener on the whole machine: each open
 // takes this file's lock, so that two programs see each other.
 int lockDriver(Family family)
 {
     const std::string path = std::string("/tmp/driversim-") + std::to_string(::getuid()) + "-"
                              + (family == Family::Pravex ? "pravex" : "lunari") + ".lock";
-    const int lock = LibC::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    const int lock = aboveStandard(LibC::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
     if (lock < 0)
         return -1;
     if (::flock(lock, LOCK_EX | LOCK_NB) != 0) {
@@ -452,7 +463,8 @@ void Simulator::setTranscriptFile(const std::string &path)
     std::lock_guard<std::mutex> lock(mutex);
     if (transcriptFd >= 0)
         LibC::close(transcriptFd);
-    transcriptFd = path.empty() ? -1 : LibC::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    transcriptFd = path.empty() ? -1
+                   : aboveStandard(LibC::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
     if (!path.empty() && transcriptFd < 0)
         std::fprintf(stderr, "driversim: cannot write the transcript %s: %s\n", path.c_str(), std::strerror(errno));
 }

@@ -66,6 +66,12 @@ PreloadedRun::Result PreloadedRun::run(const QString &program, const QStringList
     return result;
 }
 
+PreloadedRun::Result PreloadedRun::runInShell(const QString &command, const QString &program,
+                                              const QStringList &arguments)
+{
+    return run(QStringLiteral("/bin/bash"), QStringList{QStringLiteral("-c"), command, program} + arguments);
+}
+
 QList<DriverSim::Exchange> PreloadedRun::transcript(qint64 pid) const
 {
     QList<DriverSim::Exchange> exchanges;
