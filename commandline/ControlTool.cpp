@@ -220,8 +220,7 @@ private:
     bool readSignals(int *samples);
     // Refreshes at the signal window's pace until a stop, the given seconds
     // (0: no end) or a failure, handing each the seconds since the first. A
-    // tick missed (the program stopped, the machine busy) is skipped, not
-    // made up: the next refresh is the next tick still to come.
+    // tick missed is skipped, not made up.
     template <typename Show>
     int refreshes(double seconds, int *samples, Show show);
     std::string strongestSample(const int *samples, bool json) const;
@@ -564,13 +563,15 @@ int Tool::status(const Options &options)
 
 int Tool::setOutput(bool enabled)
 {
+    // Standard output first, so that nothing is changed when the answer cannot be told.
+    OutputFile out("-");
+    if (!out.open())
+        return openFailure(out);
     param->outputEnabled = enabled;
     if (!told(SetOutPut(param), "output command")
         || !asked(GetBasicStatus(param), "basic status query", KerDecode::BasicStatusLength))
         return driverFailure();
-    OutputFile out("-");
-    if (!out.open() || !out.write(std::string("touch output: ") + (param->outputEnabled ? "enabled" : "disabled")
-                                  + "\n"))
+    if (!out.write(std::string("touch output: ") + (param->outputEnabled ? "enabled" : "disabled") + "\n"))
         return outputFailure(out);
     if (param->outputEnabled != enabled) {
         message(std::string(product.driverFile) + ": the driver kept the touch output "
@@ -593,14 +594,16 @@ int Tool::setValue(const std::string &value, const char *what)
                          + std::to_string(maximum) + ", not '" + value + "'",
                      find(what));
     }
+    OutputFile out("-");
+    if (!out.open())
+        return openFailure(out);
     int *field = threshold ? &param->threshold : &param->intensity;
     *field = static_cast<int>(number);
     const int sent = threshold ? SetThreshold(param) : SetIntensity(param);
     if (!told(sent, threshold ? "threshold command" : "intensity command")
         || !asked(GetBasicStatus(param), "basic status query", KerDecode::BasicStatusLength))
         return driverFailure();
-    OutputFile out("-");
-    if (!out.open() || !out.write(std::string(what) + ": " + std::to_string(*field) + "\n"))
+    if (!out.write(std::string(what) + ": " + std::to_string(*field) + "\n"))
         return outputFailure(out);
     if (*field != number) {
         message(std::string(product.driverFile) + ": the driver holds " + what + " " + std::to_string(*field)
@@ -718,8 +721,12 @@ int Tool::refreshes(double seconds, int *samples, Show show)
         const int result = show(now - start);
         if (result != Success)
             return result;
-        // The next tick still to come: none is made up after a pause.
-        due = start + (std::floor((monotonic() - start) / interval + 1e-9) + 1) * interval;
+        // Ticks missed meanwhile (the program stopped, the machine busy) are
+        // skipped, and the pace starts again from now: none is made up.
+        due += interval;
+        const double after = monotonic();
+        if (due <= after)
+            due = after + interval;
     }
     return Success;
 }
@@ -729,7 +736,7 @@ int Tool::watch(const Options &options)
     installStopHandlers();
     OutputFile out("-");
     if (!out.open())
-        return outputFailure(out);
+        return openFailure(out);
     if (!asked(GetBasicStatus(param), "basic status query", KerDecode::BasicStatusLength))
         return stopRequested ? int(Success) : driverFailure();
     int samples[KerDecode::GraphLength] = {};
