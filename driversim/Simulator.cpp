@@ -54,13 +54,13 @@ int aboveStandard(int file)
     return moved;
 }
 
-// An exclusive driver admits one opener on the whole machine: each open
-// takes this file's lock, so that two programs see each other.
+// An exclusive driver admits one opener on the whole machine: its simulated
+// descriptors are opens of this file, locked, so that two programs see each other.
 int lockDriver(Family family)
 {
     const std::string path = std::string("/tmp/driversim-") + std::to_string(::getuid()) + "-"
                              + (family == Family::Pravex ? "pravex" : "lunari") + ".lock";
-    const int lock = aboveStandard(LibC::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    const int lock = LibC::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (lock < 0)
         return -1;
     if (::flock(lock, LOCK_EX | LOCK_NB) != 0) {
@@ -162,22 +162,16 @@ int Simulator::open(Family family)
     } else if (c.exclusive && openedBy(family)) {
         exchange.error = EBUSY;
     } else {
-        const int lock = c.exclusive ? lockDriver(family) : -1;
         // A real descriptor keeps the number unique and visible in /proc/self/fd.
-        const int fd = c.exclusive && lock < 0 ? -1 : LibC::open("/dev/null", O_RDWR | O_CLOEXEC);
+        const int fd = c.exclusive ? lockDriver(family) : LibC::open("/dev/null", O_RDWR | O_CLOEXEC);
         if (fd < 0) {
             exchange.error = errno;
-            if (lock >= 0)
-                LibC::close(lock);
         } else if (fd >= MaxDescriptor) {
             LibC::close(fd);
-            if (lock >= 0)
-                LibC::close(lock);
             exchange.error = EMFILE;
         } else {
             const int id = nextDescription++;
             descriptions[id].family = family;
-            descriptions[id].lock = lock;
             descriptorOf[fd] = id;
             ownedDescriptors[fd].store(static_cast<unsigned char>(index(family) + 1), std::memory_order_release);
             exchange.kind = Exchange::Open;
@@ -365,11 +359,8 @@ void Simulator::forget(int fd)
     descriptorOf.erase(it);
     const bool shared = std::any_of(descriptorOf.begin(), descriptorOf.end(),
                                     [id](const std::pair<const int, int> &entry) { return entry.second == id; });
-    if (!shared) {
-        if (descriptions[id].lock >= 0)
-            LibC::close(descriptions[id].lock);
+    if (!shared)
         descriptions.erase(id);
-    }
 }
 
 int Simulator::lookUp(Family family)

@@ -57,7 +57,6 @@ private:
         Family family = Family::Pravex;
         long position = 0;
         bool stale = false;   // the driver went away while this was open
-        int lock = -1;        // the machine-wide lock file held while the driver is exclusive
     };
     struct Timed
     {

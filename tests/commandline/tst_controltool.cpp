@@ -129,6 +129,7 @@ private slots:
     void frameOfAMoment_data();
     void frameOfAMoment();
     void besideTheWindowProgram();
+    void busyBesideAWindowProgramOfAnExclusiveDriver();
 };
 
 void TestControlTool::verbs_data()
@@ -706,6 +707,21 @@ void TestControlTool::besideTheWindowProgram()
     QCOMPARE(window.state(), QProcess::Running);
     for (const Exchange &exchange : preloaded.transcript(window.processId()))
         QVERIFY(exchange.result >= 0);
+}
+
+void TestControlTool::busyBesideAWindowProgramOfAnExclusiveDriver()
+{
+    PreloadedRun preloaded;
+    preloaded.setScenario("lunari.exclusive = 1\n");
+    HeadlessPrograms programs;
+    QProcess &window = *programs.start(Product::lunari, preloaded.path(QString()), preloaded.environment());
+    QVERIFY(window.waitForStarted(10000));
+    QTRY_VERIFY_WITH_TIMEOUT(!preloaded.transcript(window.processId()).isEmpty(), 10000);
+
+    const PreloadedRun::Result status = preloaded.run(tool(QStringLiteral("lunarictl")), {QStringLiteral("status")});
+    QCOMPARE(status.exitCode, 1);
+    QVERIFY2(status.errors.contains("in use by another program"), status.errors.constData());
+    QCOMPARE(window.state(), QProcess::Running);
 }
 
 QTEST_MAIN(TestControlTool)
