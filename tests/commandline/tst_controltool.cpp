@@ -122,6 +122,7 @@ private slots:
     void stopsWhateverItIsDoing_data();
     void stopsWhateverItIsDoing();
     void watchAsJsonKeepsItsRate();
+    void errorEndsTheProgressLine();
     void logIsTheWindowProgramsLog();
     void replayShowsTheRecording_data();
     void replayShowsTheRecording();
@@ -355,7 +356,7 @@ void TestControlTool::outputFailures_data()
 {
     QTest::addColumn<QString>("program");
     QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("target");   // /dev/full, closed, pipe, or full disk
+    QTest::addColumn<QString>("target");   // /dev/full, closed, pipe, full disk or no driver
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("message");
 
@@ -382,10 +383,15 @@ void TestControlTool::outputFailures_data()
         QTest::addRow("%s to a closed pipe", command.row) << command.program << command.arguments << "pipe"
                                                           << 128 + SIGPIPE << QString();
     }
+    // The disk fills up in the middle of the file.
     QTest::newRow("log on a full disk") << l << QStringList{"log", "FILE"} << "full disk" << 1
                                         << "cannot write FILE: No space left on device";
-    QTest::newRow("record on a full disk") << p << QStringList{"record", "FILE", "--seconds", "2"} << "full disk" << 1
+    QTest::newRow("record on a full disk") << l << QStringList{"record", "FILE", "--seconds", "3"} << "full disk" << 1
                                            << "cannot write FILE: No space left on device";
+    QTest::newRow("log without a driver") << l << QStringList{"log", "FILE"} << "no driver" << 1
+                                          << "/proc/rodurirede/communication: not loaded (No such file or directory)";
+    QTest::newRow("record without a driver") << p << QStringList{"record", "FILE"} << "no driver" << 1
+                                             << "/proc/zazevizuve/communication: not loaded (No such file or directory)";
 }
 
 void TestControlTool::outputFailures()
@@ -407,19 +413,27 @@ void TestControlTool::outputFailures()
     } else if (target == QLatin1String("pipe")) {
         command += closedPipe.redirection();
     } else {
-        // A small file system of its own, full but for the earlier file.
+        // An earlier file, on a small file system of its own with 8 KiB left, or beside a driver that is gone.
         disk = preloaded.path(QStringLiteral("disk"));
         QVERIFY(QDir().mkpath(disk));
-        if (::mount("tmpfs", QFile::encodeName(disk).constData(), "tmpfs", 0, "size=64k") != 0)
+        const bool full = target == QLatin1String("full disk");
+        if (full && ::mount("tmpfs", QFile::encodeName(disk).constData(), "tmpfs", 0, "size=64k") != 0)
             QSKIP("no tmpfs can be mounted here (not root?)");
+        if (!full)
+            preloaded.setScenario("pravex.present = 0\nlunari.present = 0\n");
         QFile earlier(disk + QStringLiteral("/FILE"));
         QVERIFY(earlier.open(QIODevice::WriteOnly) && earlier.write("earlier\n") == 8);
         earlier.close();
         QFile filler(disk + QStringLiteral("/filler"));
-        QVERIFY(filler.open(QIODevice::WriteOnly));
-        while (filler.write(QByteArray(4096, 'f')) == 4096 && filler.flush()) {
+        while (full && filler.size() < 1024 * 1024) {
+            QVERIFY(filler.open(QIODevice::Append));
+            const bool room = filler.write(QByteArray(4096, 'f')) == 4096 && filler.flush();
+            filler.close();
+            if (!room) {
+                QVERIFY(filler.resize(filler.size() / 4096 * 4096 - 8192));
+                break;
+            }
         }
-        filler.close();
         arguments.replaceInStrings(QStringLiteral("FILE"), disk + QStringLiteral("/FILE"));
         message.replace(QStringLiteral("FILE"), disk + QStringLiteral("/FILE"));
     }
@@ -428,9 +442,10 @@ void TestControlTool::outputFailures()
     if (!disk.isEmpty()) {
         left = filesIn(disk);
         const QByteArray kept = readFile(disk + QStringLiteral("/FILE"));
-        ::umount(QFile::encodeName(disk).constData());
+        if (target == QLatin1String("full disk"))
+            ::umount(QFile::encodeName(disk).constData());
         QCOMPARE(kept, QByteArray("earlier\n"));
-        QCOMPARE(left, QStringList({"FILE", "filler"}));
+        QCOMPARE(left, target == QLatin1String("full disk") ? QStringList({"FILE", "filler"}) : QStringList{"FILE"});
     }
     QCOMPARE(run.exitCode, exitCode);
     QCOMPARE(QString::fromLocal8Bit(run.errors),
@@ -554,6 +569,20 @@ void TestControlTool::watchAsJsonKeepsItsRate()
     QVERIFY2(times.size() >= 5 && times.size() <= 11, qPrintable(QString::number(times.size())));
     for (int i = 1; i < times.size(); ++i)
         QVERIFY2(times[i - 1].msecsTo(times[i]) >= 150, qPrintable(times[i].toString(Qt::ISODateWithMs)));
+}
+
+void TestControlTool::errorEndsTheProgressLine()
+{
+    // Progress is shown on a terminal only: script(1) gives the program one.
+    PreloadedRun preloaded;
+    preloaded.setScenario("at 0.5 lunari.failReads = 1\n");
+    const QString command = tool(QStringLiteral("lunarictl")) + QStringLiteral(" record panel.rec");
+    const PreloadedRun::Result run =
+        preloaded.run(QStringLiteral("script"), {QStringLiteral("-qec"), command, QStringLiteral("/dev/null")});
+    QVERIFY2(run.output.contains(" frames "), run.output.constData());
+    const QByteArray message = "lunarictl: /proc/rodurirede/communication: transfer failed in the matrix query "
+                               "(Input/output error)";
+    QVERIFY2(QByteArray(run.output).replace('\r', '\n').split('\n').contains(message), run.output.constData());
 }
 
 void TestControlTool::logIsTheWindowProgramsLog()
