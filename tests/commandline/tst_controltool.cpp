@@ -129,6 +129,8 @@ private slots:
     void ctrlCLeavesACompleteRecording();
     void frameOfAMoment_data();
     void frameOfAMoment();
+    void recordingNumbersAreStrict_data();
+    void recordingNumbersAreStrict();
     void besideTheWindowProgram();
     void busyBesideAWindowProgramOfAnExclusiveDriver();
 };
@@ -714,6 +716,38 @@ void TestControlTool::frameOfAMoment()
         data.frames.push_back(f);
     }
     QCOMPARE(Recording::frameAt(data, seconds)->time, frame);
+}
+
+void TestControlTool::recordingNumbersAreStrict_data()
+{
+    QTest::addColumn<QByteArray>("interval");
+    QTest::addColumn<QByteArray>("frames");
+    QTest::addColumn<bool>("valid");
+    QTest::newRow("plain") << QByteArray("80") << QByteArray("0 0.08 1.5") << true;
+    QTest::newRow("a minute") << QByteArray("60000") << QByteArray("0") << true;
+    QTest::newRow("interval with a tail") << QByteArray("80ms") << QByteArray("0") << false;
+    QTest::newRow("interval of two words") << QByteArray("80 90") << QByteArray("0") << false;
+    QTest::newRow("interval too long") << QByteArray("60001") << QByteArray("0") << false;
+    QTest::newRow("interval beyond int") << QByteArray("4294967376") << QByteArray("0") << false;
+    QTest::newRow("interval signed") << QByteArray("+80") << QByteArray("0") << false;
+    QTest::newRow("time not a number") << QByteArray("80") << QByteArray("0 nan") << false;
+    QTest::newRow("time infinite") << QByteArray("80") << QByteArray("0 inf") << false;
+    QTest::newRow("time out of range") << QByteArray("80") << QByteArray("0 1e400") << false;
+    QTest::newRow("time beyond a day") << QByteArray("80") << QByteArray("0 86401") << false;
+    QTest::newRow("time with a tail") << QByteArray("80") << QByteArray("0 0.08s") << false;
+    QTest::newRow("time going back") << QByteArray("80") << QByteArray("0.5 0.4") << false;
+}
+
+void TestControlTool::recordingNumbersAreStrict()
+{
+    QFETCH(QByteArray, interval);
+    QFETCH(QByteArray, frames);
+    QFETCH(bool, valid);
+    QByteArray text = "recording 1\nproduct pravex\ninterval-ms " + interval + "\nstatus 00\nscan-rate 00\n";
+    for (const QByteArray &time : frames.split(' '))
+        text += "frame " + time + " graph 0102\n";
+    Recording::Data data;
+    QCOMPARE(Recording::parse(text.toStdString(), &data, nullptr), valid);
 }
 
 void TestControlTool::besideTheWindowProgram()
