@@ -153,6 +153,10 @@ void setControlFile(const std::string &path);
 // Append every exchange as a text line to this file. Empty: no file.
 void setTranscriptFile(const std::string &path);
 
+// Where the lock files of exclusive drivers are kept (/tmp by default):
+// programs that use the same folder see each other's opens.
+void setLockDirectory(const std::string &path);
+
 // Keep exchanges in memory for transcript() (on by default).
 void setKeepTranscript(bool keep);
 

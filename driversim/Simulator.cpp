@@ -56,9 +56,9 @@ int aboveStandard(int file)
 
 // An exclusive driver admits one opener on the whole machine: its simulated
 // descriptors are opens of this file, locked, so that two programs see each other.
-int lockDriver(Family family)
+int lockDriver(const std::string &directory, Family family)
 {
-    const std::string path = std::string("/tmp/driversim-") + std::to_string(::getuid()) + "-"
+    const std::string path = directory + "/driversim-" + std::to_string(::getuid()) + "-"
                              + (family == Family::Pravex ? "pravex" : "lunari") + ".lock";
     const int lock = LibC::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (lock < 0)
@@ -163,7 +163,7 @@ int Simulator::open(Family family)
         exchange.error = EBUSY;
     } else {
         // A real descriptor keeps the number unique and visible in /proc/self/fd.
-        const int fd = c.exclusive ? lockDriver(family) : LibC::open("/dev/null", O_RDWR | O_CLOEXEC);
+        const int fd = c.exclusive ? lockDriver(lockDirectory, family) : LibC::open("/dev/null", O_RDWR | O_CLOEXEC);
         if (fd < 0) {
             exchange.error = errno;
         } else if (fd >= MaxDescriptor) {
@@ -458,6 +458,13 @@ void Simulator::setTranscriptFile(const std::string &path)
                    : aboveStandard(LibC::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
     if (!path.empty() && transcriptFd < 0)
         std::fprintf(stderr, "driversim: cannot write the transcript %s: %s\n", path.c_str(), std::strerror(errno));
+}
+
+void Simulator::setLockDirectory(const std::string &path)
+{
+    Inside inside;
+    std::lock_guard<std::mutex> lock(mutex);
+    lockDirectory = path.empty() ? std::string("/tmp") : path;
 }
 
 void Simulator::setKeepTranscript(bool keep)

@@ -49,6 +49,7 @@ public:
     void setControlFile(const std::string &path);
     void setTranscriptFile(const std::string &path);
     void setKeepTranscript(bool keep);
+    void setLockDirectory(const std::string &path);
     double elapsed() const;
 
 private:
@@ -94,6 +95,7 @@ private:
     std::vector<Timed> scenarioTimed;
     std::vector<Timed> controlTimed;
     std::string controlPath;
+    std::string lockDirectory = "/tmp";
     double lastControlCheck = -1;
     bool controlSeen = false;
     timespec controlStamp{};

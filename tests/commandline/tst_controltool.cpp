@@ -578,9 +578,9 @@ void TestControlTool::errorEndsTheProgressLine()
     // Progress is shown on a terminal only: script(1) gives the program one.
     PreloadedRun preloaded;
     preloaded.setScenario("at 0.5 lunari.failReads = 1\n");
-    const QString command = tool(QStringLiteral("lunarictl")) + QStringLiteral(" record panel.rec");
-    const PreloadedRun::Result run =
-        preloaded.run(QStringLiteral("script"), {QStringLiteral("-qec"), command, QStringLiteral("/dev/null")});
+    const PreloadedRun::Result run = preloaded.runInShell(QStringLiteral("script -qec \"$0 $*\" /dev/null"),
+                                                          tool(QStringLiteral("lunarictl")),
+                                                          {QStringLiteral("record"), QStringLiteral("panel.rec")});
     QVERIFY2(run.output.contains(" frames "), run.output.constData());
     const QByteArray message = "lunarictl: /proc/rodurirede/communication: transfer failed in the matrix query "
                                "(Input/output error)";
