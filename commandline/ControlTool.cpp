@@ -288,7 +288,8 @@ int Tool::parse(int argc, char **argv, Options &options)
             continue;
         }
         if (argument.compare(0, 2, "--") != 0) {
-            options.unknown = argument;
+            if (options.unknown.empty())
+                options.unknown = argument;
             continue;
         }
         const std::size_t equals = argument.find('=');
