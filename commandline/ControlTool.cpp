@@ -1,18 +1,23 @@
 #include "commandline/ControlTool.h"
 
 #include "app/Product.h"
+#include "commandline/OutputFile.h"
 #include "commandline/Recording.h"
+#include "commandline/StatusReport.h"
 #include "driverlink/KerDriverFunc.h"
 #include "driverlink/Param.h"
 #include "mainwindow/DriverLog.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdarg>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -32,14 +37,72 @@ void requestStop(int)
     stopRequested = 1;
 }
 
-double now()
+// Descriptors 0 to 2 that are closed get /dev/null, so that no file the
+// program opens, the driver's above all, takes their place. True when
+// standard output was one of them.
+bool openStandardDescriptors()
+{
+    bool outputClosed = false;
+    for (int standard = 0; standard <= 2; ++standard) {
+        if (::fcntl(standard, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        if (standard == STDOUT_FILENO)
+            outputClosed = true;
+        const int null = ::open("/dev/null", standard == 0 ? O_RDONLY : O_WRONLY);
+        if (null < 0)
+            std::_Exit(Failed);
+        if (null != standard) {
+            ::dup2(null, standard);
+            ::close(null);
+        }
+    }
+    return outputClosed;
+}
+
+// Ends the program as a closed pipe ends any tool that writes to it: by
+// SIGPIPE, which shells report as status 141.
+[[noreturn]] void endByBrokenPipe()
+{
+    std::signal(SIGPIPE, SIG_DFL);
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    sigprocmask(SIG_UNBLOCK, &pipe, nullptr);
+    std::raise(SIGPIPE);
+    std::_Exit(128 + SIGPIPE);
+}
+
+void installStopHandlers()
+{
+    struct sigaction action{};
+    action.sa_handler = requestStop;
+    sigemptyset(&action.sa_mask);
+    // No SA_RESTART: a sleep, a blocked write or a blocked transfer returns at once.
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+double monotonic()
 {
     timespec time{};
     clock_gettime(CLOCK_MONOTONIC, &time);
     return time.tv_sec + time.tv_nsec / 1e9;
 }
 
-// Sleeps until a monotonic time; false when Ctrl-C came first.
+// The wall-clock time as RFC 3339 in UTC, to the millisecond.
+std::string timestamp()
+{
+    timespec time{};
+    clock_gettime(CLOCK_REALTIME, &time);
+    std::tm parts{};
+    gmtime_r(&time.tv_sec, &parts);
+    char text[40];
+    const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts);
+    std::snprintf(text + length, sizeof text - length, ".%03ldZ", time.tv_nsec / 1000000);
+    return text;
+}
+
+// Sleeps until a monotonic time; false when a stop was asked for first.
 bool sleepUntil(double when)
 {
     timespec until{};
@@ -55,42 +118,52 @@ bool sleepUntil(double when)
     return false;
 }
 
-bool writeAll(int file, const std::string &text)
-{
-    const char *data = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        const ssize_t written = ::write(file, data, left);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += written;
-        left -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 // A whole number with nothing else around it.
-bool parseInt(const char *text, long *value)
+bool parseInt(const std::string &text, long *value)
 {
-    if (!text || !*text)
+    if (text.empty())
         return false;
     char *end = nullptr;
     errno = 0;
-    *value = std::strtol(text, &end, 10);
+    *value = std::strtol(text.c_str(), &end, 10);
     return *end == '\0' && errno == 0;
 }
 
-bool parseSeconds(const char *text, double *seconds)
+bool parseSeconds(const std::string &text, double *seconds)
 {
-    if (!text || !*text)
+    if (text.empty())
         return false;
     char *end = nullptr;
-    *seconds = std::strtod(text, &end);
-    return *end == '\0' && *seconds > 0 && *seconds < 1e9;
+    errno = 0;
+    *seconds = std::strtod(text.c_str(), &end);
+    return *end == '\0' && errno == 0 && std::isfinite(*seconds) && *seconds > 0 && *seconds < 1e9;
 }
+
+std::string format(const char *pattern, ...) __attribute__((format(printf, 1, 2)));
+
+std::string format(const char *pattern, ...)
+{
+    char text[256];
+    va_list arguments;
+    va_start(arguments, pattern);
+    const int length = std::vsnprintf(text, sizeof text, pattern, arguments);
+    va_end(arguments);
+    return std::string(text, static_cast<std::size_t>(std::max(0, std::min<int>(length, sizeof text - 1))));
+}
+
+// The options a command line may carry, before or after the command.
+struct Options
+{
+    bool help = false;
+    bool version = false;
+    bool json = false;
+    std::string format;          // status: text, json or prometheus
+    std::string output;          // status: the file to write instead of standard output
+    double seconds = 0;          // watch, record: 0 for no end
+    std::vector<std::string> given;   // the long names given, for checking them against the command
+    std::string unknown;              // the first option no command takes
+    std::vector<std::string> operands;
+};
 
 class Tool
 {
@@ -102,241 +175,480 @@ public:
         // record keep the touch area in the driver's units.
         Param::useDesktop(commands.areaDivisor, commands.areaDivisor);
         param = Param::getInst();
+        commandList = available();
     }
 
     int run(int argc, char **argv);
 
 private:
-    int status(bool json);
-    int setOutput(bool enabled);
-    int setThreshold(const char *value);
-    int log(const char *file);
-    int watch(double seconds);
-    int record(const char *file, double seconds);
+    struct Command
+    {
+        const char *name;
+        const char *operands;     // as the help shows them
+        const char *options;      // the long options it takes, space-separated
+        const char *summary;
+        int minimumOperands;
+        int maximumOperands;
+    };
 
-    void help() const;
-    int usage(const std::string &message) const;
-    int driverFailure(int error) const;
-    int fileFailure(const char *file, int error) const;
+    int parse(int argc, char **argv, Options &options);
+    std::vector<Command> available() const;
+    const Command *find(const std::string &word) const;
+
+    int status(const Options &options);
+    int setOutput(bool enabled);
+    int setValue(const std::string &value, const char *what);
+    int log(const std::string &file);
+    int watch(const Options &options);
+    int record(const std::string &file, double seconds);
+
+    int help(const Command *command);
+    int usage(const std::string &message, const Command *command = nullptr) const;
+    void message(const std::string &text) const;
+    // A query's outcome: true when it answered in full; otherwise the failure is kept.
+    bool asked(int result, const char *query, int wanted);
+    bool told(int result, const char *command);
+    int driverFailure() const;
+    // A write's or a commit's failure: a broken pipe ends the program as
+    // SIGPIPE does, a stop request ends it cleanly, anything else is status 1.
+    int outputFailure(OutputFile &out) const;
+    // Checks a file name before anything is asked of the driver.
+    int openFailure(OutputFile &out) const;
     bool lunari() const { return commands.hasMatrix; }
 
-    // One refresh of the live signals, as the signal window takes it; false
-    // (with errno kept in lastError) when the driver did not answer.
+    // One refresh of the live signals, as the signal window takes it.
     bool readSignals(int *samples);
-    // Refreshes at the signal window's pace until Ctrl-C or the given seconds
-    // (0: no end), handing each the seconds since the first; ends early with
-    // a failed read or whatever else show returns.
+    // Refreshes at the signal window's pace until a stop, the given seconds
+    // (0: no end) or a failure, handing each the seconds since the first. A
+    // tick missed is skipped, not made up.
     template <typename Show>
     int refreshes(double seconds, int *samples, Show show);
-    void strongestSample(const int *samples, std::string &line) const;
-    void strongestCell(std::string &line) const;
+    std::string strongestSample(const int *samples, bool json) const;
+    std::string touchesAndStrongestCell(bool json) const;
 
     const Product &product;
     const char *name;
     const CommandSet &commands;
     Param *param = nullptr;
-    int lastError = 0;
+    std::vector<Command> commandList;
+    StatusReport::Failure failure;
+    mutable bool progressShown = false;
 };
+
+std::vector<Tool::Command> Tool::available() const
+{
+    std::vector<Command> list;
+    list.push_back({"status", "", "json format output", "driver, scan rate, touch output, threshold and product data",
+                    0, 0});
+    list.push_back({"enable", "", "", "switch the touch output on", 0, 0});
+    list.push_back({"disable", "", "", "switch the touch output off", 0, 0});
+    list.push_back({"threshold", "N", "", "set the detection threshold", 1, 1});
+    if (commands.setIntensity != 0)
+        list.push_back({"intensity", "N", "", "set the intensity", 1, 1});
+    if (product.writesDriverLog)
+        list.push_back({"log", "[FILE]", "", "write the driver log to FILE or standard output (-)", 0, 1});
+    list.push_back({"watch", "", "json seconds", "a line per refresh, until Ctrl-C or N seconds", 0, 0});
+    list.push_back({"record", "FILE", "seconds", "record the live signals for replay, until Ctrl-C or N seconds",
+                    1, 1});
+    return list;
+}
+
+const Tool::Command *Tool::find(const std::string &word) const
+{
+    for (const Command &command : commandList) {
+        if (word == command.name)
+            return &command;
+    }
+    return nullptr;
+}
+
+int Tool::parse(int argc, char **argv, Options &options)
+{
+    struct Known
+    {
+        const char *name;
+        bool takesValue;
+    };
+    static const Known known[] = {{"help", false}, {"version", false}, {"json", false},
+                                  {"format", true}, {"output", true},   {"seconds", true}};
+    bool endOfOptions = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        long number = 0;
+        if (endOfOptions || argument.size() < 2 || argument[0] != '-' || parseInt(argument, &number)) {
+            options.operands.push_back(argument);
+            continue;
+        }
+        if (argument == "--") {
+            endOfOptions = true;
+            continue;
+        }
+        if (argument == "-h") {
+            options.help = true;
+            continue;
+        }
+        if (argument.compare(0, 2, "--") != 0) {
+            if (options.unknown.empty())
+                options.unknown = argument;
+            continue;
+        }
+        const std::size_t equals = argument.find('=');
+        const std::string option = argument.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+        const Known *match = nullptr;
+        for (const Known &entry : known) {
+            if (option == entry.name)
+                match = &entry;
+        }
+        if (!match) {
+            // Told once the command is known, with the options it does take.
+            if (options.unknown.empty())
+                options.unknown = argument.substr(0, equals);
+            continue;
+        }
+        std::string value;
+        if (match->takesValue) {
+            if (equals != std::string::npos)
+                value = argument.substr(equals + 1);
+            else if (i + 1 < argc)
+                value = argv[++i];
+            else
+                return usage("--" + option + " needs a value");
+        } else if (equals != std::string::npos) {
+            return usage("--" + option + " takes no value");
+        }
+        options.given.push_back(option);
+        if (option == "help") {
+            options.help = true;
+        } else if (option == "version") {
+            options.version = true;
+        } else if (option == "json") {
+            options.json = true;
+        } else if (option == "format") {
+            if (value != "text" && value != "json" && value != "prometheus")
+                return usage("--format is text, json or prometheus, not '" + value + "'");
+            options.format = value;
+        } else if (option == "output") {
+            if (value.empty())
+                return usage("--output needs a file name");
+            options.output = value;
+        } else if (!parseSeconds(value, &options.seconds)) {
+            return usage("--seconds takes a number of seconds above 0, not '" + value + "'");
+        }
+    }
+    return Success;
+}
 
 int Tool::run(int argc, char **argv)
 {
-    if (argc < 2)
-        return usage("a command is missing");
-    const std::string verb = argv[1];
-    std::vector<const char *> operands;
-    bool json = false;
-    double seconds = 0;
-    long number = 0;   // a negative threshold is a value, not an option
-    for (int i = 2; i < argc; ++i) {
-        const std::string argument = argv[i];
-        if (argument == "--json" && verb == "status") {
-            json = true;
-        } else if (argument == "--seconds" && (verb == "watch" || verb == "record")) {
-            if (!parseSeconds(i + 1 < argc ? argv[i + 1] : nullptr, &seconds))
-                return usage("--seconds takes a number of seconds above 0");
-            ++i;
-        } else if (argument.size() > 1 && argument[0] == '-' && !(verb == "threshold" && parseInt(argv[i], &number))) {
-            return usage("unknown option '" + argument + "' for " + verb);
-        } else {
-            operands.push_back(argv[i]);
+    Options options;
+    const int parsed = parse(argc, argv, options);
+    if (parsed != Success)
+        return parsed;
+
+    const Command *command = nullptr;
+    if (!options.operands.empty()) {
+        command = find(options.operands.front());
+        if (!command) {
+            const std::string word = options.operands.front();
+            if (word == "help" && options.operands.size() <= 2)
+                return help(options.operands.size() == 2 ? find(options.operands[1]) : nullptr);
+            if (word == "log" || word == "intensity")
+                return usage("the " + std::string(product.word) + " driver has no " + word + " command");
+            return usage("unknown command '" + word + "'");
         }
+        options.operands.erase(options.operands.begin());
     }
+    if (!options.unknown.empty())
+        return usage("unknown option '" + options.unknown + "'" + (command ? std::string(" for ") + command->name : ""),
+                     command);
+    if (options.help)
+        return help(command);
+    if (options.version && !command) {
+        OutputFile out("-");
+        if (!out.open() || !out.write(std::string(name) + " " + CONTROLLER_VERSION + "\n"))
+            return outputFailure(out);
+        return Success;
+    }
+    if (!command)
+        return usage("a command is missing");
 
-    auto operandsAtMost = [&](std::size_t count) { return operands.size() <= count; };
-    if (verb == "--help" || verb == "-h" || verb == "help") {
-        help();
-        return Success;
+    for (const std::string &option : options.given) {
+        const std::string allowed = std::string(" ") + command->options + " ";
+        if (allowed.find(" " + option + " ") == std::string::npos)
+            return usage("unknown option '--" + option + "' for " + command->name, command);
     }
-    if (verb == "--version") {
-        std::printf("%s %s\n", name, CONTROLLER_VERSION);
-        return Success;
-    }
-    if (verb == "status" && operandsAtMost(0))
-        return status(json);
-    if ((verb == "enable" || verb == "disable") && operandsAtMost(0))
+    const int count = static_cast<int>(options.operands.size());
+    if (count < command->minimumOperands || count > command->maximumOperands)
+        return usage(std::string(count < command->minimumOperands ? "missing" : "too many")
+                         + " arguments for " + command->name, command);
+    if (options.json && !options.format.empty() && options.format != "json")
+        return usage("--json and --format=" + options.format + " ask for different forms", command);
+
+    const std::string verb = command->name;
+    const std::string operand = options.operands.empty() ? std::string() : options.operands.front();
+    if (verb == "status")
+        return status(options);
+    if (verb == "enable" || verb == "disable")
         return setOutput(verb == "enable");
-    if (verb == "threshold" && operands.size() == 1)
-        return setThreshold(operands[0]);
-    if (verb == "log" && operandsAtMost(1))
-        return log(operands.empty() ? nullptr : operands[0]);
-    if (verb == "watch" && operandsAtMost(0))
-        return watch(seconds);
-    if (verb == "record" && operands.size() == 1)
-        return record(operands[0], seconds);
+    if (verb == "threshold" || verb == "intensity")
+        return setValue(operand, command->name);
+    if (verb == "log")
+        return log(operand);
+    if (verb == "watch")
+        return watch(options);
+    return record(operand, options.seconds);
+}
 
-    for (const char *known : {"status", "enable", "disable", "threshold", "log", "watch", "record"}) {
-        if (verb == known)
-            return usage("wrong arguments for " + verb);
+int Tool::help(const Command *command)
+{
+    std::string text;
+    if (command) {
+        text = std::string("Usage: ") + name + " " + command->name;
+        if (*command->operands)
+            text += std::string(" ") + command->operands;
+        const std::string options = command->options;
+        if (options.find("json") != std::string::npos)
+            text += " [--json]";
+        if (options.find("format") != std::string::npos)
+            text += " [--format=text|json|prometheus] [--output FILE]";
+        if (options.find("seconds") != std::string::npos)
+            text += " [--seconds N]";
+        text += std::string("\n") + command->summary;
+        const std::string verb = command->name;
+        if (verb == "threshold")
+            text += format(", %d to %d", product.threshold.minimum, product.threshold.maximum);
+        if (verb == "intensity")
+            text += ", 0 to 255";
+        text += ".\n";
+        if (verb == "enable" || verb == "disable" || verb == "threshold" || verb == "intensity")
+            text += "Reads the value back and exits 1 when the driver did not take it.\n";
+        if (verb == "status")
+            text += "--output writes FILE whole, replacing it only once complete (for node_exporter's textfile "
+                    "collector).\n";
+        if (verb == "record" || verb == "log")
+            text += "FILE is replaced only once complete; - is standard output.\n";
+    } else {
+        text = std::string("Usage: ") + name + " [OPTIONS] COMMAND [ARGUMENTS]\n" + "Asks and sets the "
+               + product.word + " touch controller through " + product.driverFile + ".\n\nCommands:\n";
+        for (const Command &entry : commandList) {
+            std::string head = std::string(entry.name) + " " + entry.operands;
+            head.resize(std::max<std::size_t>(head.size(), 18), ' ');
+            text += "  " + head + entry.summary + "\n";
+        }
+        text += std::string("\nOptions go before or after the command; '") + name
+                + " COMMAND --help' describes one.\n  -h, --help, --version\n\n"
+                  "Exit status: 0 on success, 1 when the driver is absent, refuses, fails or does not take a value,\n"
+                  "or output cannot be written; 2 for usage errors.\n";
     }
-    return usage("unknown command '" + verb + "'");
+    OutputFile out("-");
+    if (!out.open() || !out.write(text))
+        return outputFailure(out);
+    return Success;
 }
 
-void Tool::help() const
+int Tool::usage(const std::string &problem, const Command *command) const
 {
-    std::printf("Usage: %s COMMAND [OPTIONS]\n"
-                "Asks and sets the %s touch controller through %s.\n\n"
-                "Commands:\n"
-                "  status [--json]             driver, scan rate, touch output, threshold and product data\n"
-                "  enable                      switch touch output on\n"
-                "  disable                     switch touch output off\n"
-                "  threshold N                 set the detection threshold (%d to %d)\n",
-                name, product.word, product.driverFile, product.threshold.minimum, product.threshold.maximum);
-    if (product.writesDriverLog)
-        std::printf("  log [FILE]                  write the driver log to FILE or standard output\n");
-    std::printf("  watch [--seconds N]         a line per refresh with %s, until Ctrl-C or N seconds\n"
-                "  record FILE [--seconds N]   record the live signals for replay, until Ctrl-C or N seconds\n"
-                "  --help, --version\n\n"
-                "Exit status: 0 on success, 1 when the driver is absent or a transfer fails, 2 for usage errors.\n",
-                lunari() ? "the touch points and the strongest signal" : "the strongest signal");
-}
-
-int Tool::usage(const std::string &message) const
-{
-    std::fprintf(stderr, "%s: %s; commands: status [--json], enable, disable, threshold %d..%d, %swatch "
-                         "[--seconds N], record FILE [--seconds N] (see %s --help)\n",
-                 name, message.c_str(), product.threshold.minimum, product.threshold.maximum,
-                 product.writesDriverLog ? "log [FILE], " : "", name);
+    std::string choices;
+    if (command) {
+        std::string options = command->options;
+        choices = std::string("; ") + command->name + " takes " + (*command->operands ? command->operands : "no arguments");
+        std::string list;
+        for (const char *option : {"json", "format", "output", "seconds"}) {
+            if (options.find(option) != std::string::npos)
+                list += std::string(list.empty() ? "" : ", ") + "--" + option
+                        + (std::strcmp(option, "format") == 0 ? "=text|json|prometheus"
+                           : std::strcmp(option, "output") == 0 ? " FILE"
+                           : std::strcmp(option, "seconds") == 0 ? " N" : "");
+        }
+        choices += list.empty() ? " and no options" : " and the options " + list + ", --help";
+    } else {
+        choices = "; commands:";
+        const char *separator = " ";
+        for (const Command &entry : commandList) {
+            choices += separator + std::string(entry.name);
+            separator = ", ";
+        }
+        choices += "; options: --help, --version";
+    }
+    message(problem + choices + " (see " + name + " --help)");
     return Usage;
 }
 
-int Tool::driverFailure(int error) const
+void Tool::message(const std::string &text) const
 {
-    const char *reason = "transfer failed";
-    if (error == ENOENT || error == ENODEV || error == ENXIO)
-        reason = "not loaded";
-    else if (error == EACCES || error == EPERM)
-        reason = "permission denied";
-    else if (error == EBUSY)
-        reason = "in use by another program";
-    std::fprintf(stderr, "%s: %s: %s (%s)\n", name, product.driverFile, reason, std::strerror(error));
-    return Failed;
+    // A progress line still open on the terminal ends first.
+    const std::string line = std::string(progressShown ? "\n" : "") + name + ": " + text + "\n";
+    progressShown = false;
+    const ssize_t ignored = ::write(STDERR_FILENO, line.data(), line.size());
+    (void)ignored;
 }
 
-int Tool::fileFailure(const char *file, int error) const
+bool Tool::asked(int result, const char *query, int wanted)
 {
-    const char *reason = std::strerror(error);
-    if (error == ELOOP)
-        reason = "it is a symbolic link";
-    else if (error == EMLINK)
-        reason = "it is not a plain file of one name";
-    std::fprintf(stderr, "%s: cannot write %s: %s\n", name, file, reason);
-    return Failed;
-}
-
-int Tool::status(bool json)
-{
-    const bool found = GetFPS(param) >= 0 && GetBasicStatus(param) >= 0;
+    // A query that reads nothing (an old driver's touch points) counts as answered.
+    if (result > 0 && (lastRead < 0 || lastRead >= wanted))
+        return true;
     const int error = errno;
-    if (!found) {
-        if (json)
-            std::printf("{\"present\": false, \"driverFile\": \"%s\"}\n", product.driverFile);
-        return driverFailure(error);
+    if (result > 0) {
+        failure.word = "short-answer";
+        failure.reason = format("short answer to the %s (%d of %d bytes)", query, lastRead, wanted);
+    } else if (error == ENOENT || error == ENODEV || error == ENXIO) {
+        failure.word = "not-loaded";
+        failure.reason = std::string("not loaded (") + std::strerror(error) + ")";
+    } else if (error == EACCES || error == EPERM) {
+        failure.word = "permission-denied";
+        failure.reason = std::string("permission denied (") + std::strerror(error) + ")";
+    } else if (error == EBUSY) {
+        failure.word = "busy";
+        failure.reason = std::string("in use by another program (") + std::strerror(error) + ")";
+    } else {
+        failure.word = "transfer-failed";
+        failure.reason = std::string("transfer failed in the ") + query + " (" + std::strerror(error) + ")";
     }
+    return false;
+}
 
-    const Param &p = *param;
-    const bool pending = commands.reportsFpsPending && p.fpsPending;
-    if (json) {
-        std::printf("{\"present\": true, \"driverFile\": \"%s\", \"fps\": %d, ", product.driverFile, p.fps);
-        if (commands.reportsFpsPending)
-            std::printf("\"fpsPending\": %s, ", pending ? "true" : "false");
-        std::printf("\"outputEnabled\": %s, \"threshold\": %d, \"touchPoints\": %d, \"firmwareVersion\": %d, "
-                    "\"driverVersion\": \"%d.%d\", ",
-                    p.outputEnabled ? "true" : "false", p.threshold, p.touchPoints, p.firmwareVersion,
-                    p.driverVersionMajor, p.driverVersionMinor);
-        if (commands.reportsChannels)
-            std::printf("\"channelCount\": %d, \"intensity\": %d, ", p.channelCount, p.intensity);
-        std::printf("\"layoutX\": %d, \"layoutY\": %d, \"calibMode\": %d, \"areaLeft\": %d, \"areaRight\": %d, "
-                    "\"areaTop\": %d, \"areaBottom\": %d, \"areaScale\": %d}\n",
-                    p.layoutX, p.layoutY, p.calibMode, p.areaLeft, p.areaRight, p.areaTop, p.areaBottom,
-                    commands.areaDivisor);
+bool Tool::told(int result, const char *command)
+{
+    if (result > 0)
+        return true;
+    asked(result, command, 0);
+    return false;
+}
+
+int Tool::driverFailure() const
+{
+    message(std::string(product.driverFile) + ": " + failure.reason);
+    return Failed;
+}
+
+int Tool::outputFailure(OutputFile &out) const
+{
+    const int error = out.error();
+    out.discard();
+    if (error == EPIPE)
+        endByBrokenPipe();
+    if (error == EINTR && stopRequested)
         return Success;
-    }
+    message("cannot write " + out.label() + ": " + out.reason());
+    return Failed;
+}
 
-    std::printf("driver:          present (%s)\n", product.driverFile);
-    if (pending)
-        std::printf("scan rate:       not ready yet\n");
-    else
-        std::printf("scan rate:       %d FPS\n", p.fps);
-    std::printf("touch output:    %s\n", p.outputEnabled ? "enabled" : "disabled");
-    std::printf("threshold:       %d\n", p.threshold);
-    std::printf("touch points:    %d\n", p.touchPoints);
-    std::printf("firmware:        %d.0\n", p.firmwareVersion);
-    std::printf("driver version:  %d.%d\n", p.driverVersionMajor, p.driverVersionMinor);
-    if (commands.reportsChannels) {
-        std::printf("channels:        %d\n", p.channelCount);
-        std::printf("intensity:       %d\n", p.intensity);
-    }
-    std::printf("layout:          %d/%d\n", p.layoutX, p.layoutY);
-    std::printf("calibration:     %s, area %d %d %d %d (left right top bottom, of 0 to %d)\n",
-                p.calibMode == 0 ? "whole screen" : p.calibMode == 1 ? "drawn area" : "unknown mode",
-                p.areaLeft, p.areaRight, p.areaTop, p.areaBottom, commands.areaDivisor);
-    return Success;
+int Tool::openFailure(OutputFile &out) const
+{
+    message("cannot write " + out.label() + ": " + out.reason());
+    return Failed;
+}
+
+int Tool::status(const Options &options)
+{
+    const std::string form = options.json ? std::string("json") : options.format.empty() ? "text" : options.format;
+    OutputFile out(options.output);
+    if (!out.open())
+        return openFailure(out);
+    const bool found = asked(GetFPS(param), "scan-rate query", commands.getFpsLength)
+                       && asked(GetBasicStatus(param), "basic status query", KerDecode::BasicStatusLength);
+    const StatusReport::Failure none;
+    std::string text;
+    if (form == "json")
+        text = StatusReport::json(product, *param, found ? none : failure);
+    else if (form == "prometheus")
+        text = StatusReport::prometheus(product, *param, found ? none : failure);
+    else if (found)
+        text = StatusReport::text(product, *param);
+    // The machine-readable forms tell of a failure too, so that a monitor sees it.
+    if (!text.empty() && (!out.write(text) || !out.commit()))
+        return outputFailure(out);
+    return found ? int(Success) : driverFailure();
 }
 
 int Tool::setOutput(bool enabled)
 {
+    // Standard output first, so that nothing is changed when the answer cannot be told.
+    OutputFile out("-");
+    if (!out.open())
+        return openFailure(out);
     param->outputEnabled = enabled;
-    return SetOutPut(param) < 0 ? driverFailure(errno) : Success;
-}
-
-int Tool::setThreshold(const char *value)
-{
-    long threshold = 0;
-    if (!parseInt(value, &threshold) || threshold < product.threshold.minimum
-        || threshold > product.threshold.maximum) {
-        return usage(std::string("the threshold is a whole number from ") + std::to_string(product.threshold.minimum)
-                     + " to " + std::to_string(product.threshold.maximum) + ", not '" + value + "'");
+    if (!told(SetOutPut(param), "output command")
+        || !asked(GetBasicStatus(param), "basic status query", KerDecode::BasicStatusLength))
+        return driverFailure();
+    if (!out.write(std::string("touch output: ") + (param->outputEnabled ? "enabled" : "disabled") + "\n"))
+        return outputFailure(out);
+    if (param->outputEnabled != enabled) {
+        message(std::string(product.driverFile) + ": the driver kept the touch output "
+                + (param->outputEnabled ? "enabled" : "disabled") + " (it did not take the command)");
+        return Failed;
     }
-    param->threshold = static_cast<int>(threshold);
-    return SetThreshold(param) < 0 ? driverFailure(errno) : Success;
+    return Success;
 }
 
-int Tool::log(const char *file)
+int Tool::setValue(const std::string &value, const char *what)
 {
-    if (!product.writesDriverLog)
-        return usage(std::string("the ") + product.word + " driver keeps no log");
+    const bool threshold = std::strcmp(what, "threshold") == 0;
+    // The intensity is one byte in the command and in the status answer,
+    // and the driver alone knows which of those values it supports.
+    const int minimum = threshold ? product.threshold.minimum : 0;
+    const int maximum = threshold ? product.threshold.maximum : 255;
+    long number = 0;
+    if (!parseInt(value, &number) || number < minimum || number > maximum) {
+        return usage(std::string("the ") + what + " is a whole number from " + std::to_string(minimum) + " to "
+                         + std::to_string(maximum) + ", not '" + value + "'",
+                     find(what));
+    }
+    OutputFile out("-");
+    if (!out.open())
+        return openFailure(out);
+    int *field = threshold ? &param->threshold : &param->intensity;
+    *field = static_cast<int>(number);
+    const int sent = threshold ? SetThreshold(param) : SetIntensity(param);
+    if (!told(sent, threshold ? "threshold command" : "intensity command")
+        || !asked(GetBasicStatus(param), "basic status query", KerDecode::BasicStatusLength))
+        return driverFailure();
+    if (!out.write(std::string(what) + ": " + std::to_string(*field) + "\n"))
+        return outputFailure(out);
+    if (*field != number) {
+        message(std::string(product.driverFile) + ": the driver holds " + what + " " + std::to_string(*field)
+                + ", not " + std::to_string(number) + " (it did not take the command)");
+        return Failed;
+    }
+    return Success;
+}
+
+int Tool::log(const std::string &file)
+{
     // The file first, so that nothing is asked of the driver for a file that cannot be written.
-    const int out = file ? DriverLog::openForRewrite(file) : STDOUT_FILENO;
-    if (out < 0)
-        return fileFailure(file, errno);
-    int result = Success;
-    if (GetBasicStatus(param) < 0)
-        result = driverFailure(errno);
-    else if (!DriverLog::record(param, out))
-        result = driverFailure(errno);
-    if (file)
-        ::close(out);
-    return result;
+    OutputFile out(file);
+    if (!out.open())
+        return openFailure(out);
+    if (!asked(GetBasicStatus(param), "basic status query", KerDecode::BasicStatusLength))
+        return driverFailure();
+    std::string text;
+    bool complete = false;
+    if (!DriverLog::text(param, text, &complete)) {
+        asked(-1, "matrix query", 0);
+        return driverFailure();
+    }
+    if (!complete) {
+        failure.word = "short-answer";
+        failure.reason = "short answer to the matrix query";
+        return driverFailure();
+    }
+    if (!out.write(text) || !out.commit())
+        return outputFailure(out);
+    return Success;
 }
 
 bool Tool::readSignals(int *samples)
 {
-    const bool read = lunari() ? GetMatrix(param, 66) > 0 && GetTouchPoint(param) > 0 : GetGraph(samples) > 0;
-    lastError = read ? 0 : errno;
-    return read;
+    if (!lunari())
+        return asked(GetGraph(samples), "graph query", KerDecode::GraphLength);
+    const long cells = std::min<long>(static_cast<long>(std::max(param->layoutX, 0)) * std::max(param->layoutY, 0),
+                                      Param::MatrixSize);
+    return asked(GetMatrix(param, 66), "matrix query", static_cast<int>(cells))
+           && asked(GetTouchPoint(param), "touch-point query", KerDecode::TouchBlockLength);
 }
 
-void Tool::strongestSample(const int *samples, std::string &line) const
+std::string Tool::strongestSample(const int *samples, bool json) const
 {
     const KerDecode::GraphChannels channels =
         KerDecode::graphChannels(param->layoutX, param->layoutY, param->channelCount);
@@ -347,26 +659,30 @@ void Tool::strongestSample(const int *samples, std::string &line) const
         if (samples[i] > samples[best])
             best = i;
     }
-    char text[96];
+    const char axis = best < countX ? 'X' : 'Y';
+    const int place = best < countX ? best + 1 : best - countX + 1;
+    if (json) {
+        if (count == 0)
+            return "\"strongest\": null";
+        return format("\"strongest\": {\"value\": %d, \"channel\": %d, \"axis\": \"%c\", \"index\": %d}",
+                      samples[best], best + 1, axis, place);
+    }
     if (count == 0)
-        std::snprintf(text, sizeof text, "no channels");
-    else
-        std::snprintf(text, sizeof text, "strongest %3d on channel %d (%c %d)", samples[best], best + 1,
-                      best < countX ? 'X' : 'Y', best < countX ? best + 1 : best - countX + 1);
-    line += text;
+        return "no channels";
+    return format("strongest %3d on channel %d (%c %d)", samples[best], best + 1, axis, place);
 }
 
-void Tool::strongestCell(std::string &line) const
+std::string Tool::touchesAndStrongestCell(bool json) const
 {
     const int count = KerDecode::touchCount(param->touchData);
-    char text[64];
-    std::snprintf(text, sizeof text, "touches %d", count);
-    line += text;
+    std::string line = json ? std::string("\"touches\": [") : format("touches %d", count);
     for (int i = 0; i < count; ++i) {
-        std::snprintf(text, sizeof text, " (%d,%d)", KerDecode::touchX(param->touchData, i),
-                      KerDecode::touchY(param->touchData, i));
-        line += text;
+        const int x = KerDecode::touchX(param->touchData, i);
+        const int y = KerDecode::touchY(param->touchData, i);
+        line += json ? format("%s{\"x\": %d, \"y\": %d}", i ? ", " : "", x, y) : format(" (%d,%d)", x, y);
     }
+    if (json)
+        line += "], ";
     const int layoutX = std::max(param->layoutX, 0);
     const int layoutY = std::max(param->layoutY, 0);
     int best = -1;
@@ -378,86 +694,96 @@ void Tool::strongestCell(std::string &line) const
             bestValue = value;
         }
     }
-    if (best < 0)
-        std::snprintf(text, sizeof text, "  no cells");
-    else
-        std::snprintf(text, sizeof text, "  strongest %4d at %d,%d", bestValue, best / layoutY, best % layoutY);
-    line += text;
+    if (json) {
+        line += best < 0 ? std::string("\"strongest\": null")
+                         : format("\"strongest\": {\"value\": %d, \"x\": %d, \"y\": %d}", bestValue, best / layoutY,
+                                  best % layoutY);
+    } else {
+        line += best < 0 ? std::string("  no cells")
+                         : format("  strongest %4d at %d,%d", bestValue, best / layoutY, best % layoutY);
+    }
+    return line;
 }
 
 template <typename Show>
 int Tool::refreshes(double seconds, int *samples, Show show)
 {
     const double interval = product.graphPollMs / 1000.0;
-    const double start = now();
-    for (long tick = 0; !stopRequested; ++tick) {
-        const double due = start + tick * interval;
-        if (seconds > 0 && due - start > seconds)
+    const double start = monotonic();
+    double due = start;
+    while (!stopRequested) {
+        if (seconds > 0 && due - start > seconds + 1e-9)
             break;
         if (!sleepUntil(due))
             break;
         if (!readSignals(samples))
-            return driverFailure(lastError);
-        const int result = show(now() - start);
+            return stopRequested ? int(Success) : driverFailure();
+        const double now = monotonic();
+        const int result = show(now - start);
         if (result != Success)
             return result;
+        // Ticks missed meanwhile (the program stopped, the machine busy) are
+        // skipped, and the pace starts again from now: none is made up.
+        due += interval;
+        const double after = monotonic();
+        if (due <= after)
+            due = after + interval;
     }
     return Success;
 }
 
-int Tool::watch(double seconds)
+int Tool::watch(const Options &options)
 {
-    if (GetBasicStatus(param) < 0)
-        return driverFailure(errno);
+    installStopHandlers();
+    OutputFile out("-");
+    if (!out.open())
+        return openFailure(out);
+    if (!asked(GetBasicStatus(param), "basic status query", KerDecode::BasicStatusLength))
+        return stopRequested ? int(Success) : driverFailure();
     int samples[KerDecode::GraphLength] = {};
-    return refreshes(seconds, samples, [&](double time) {
-        char text[32];
-        std::snprintf(text, sizeof text, "%8.3f  ", time);
-        std::string line = text;
-        if (lunari())
-            strongestCell(line);
-        else
-            strongestSample(samples, line);
-        line += '\n';
-        return writeAll(STDOUT_FILENO, line) ? Success : Failed;
+    return refreshes(options.seconds, samples, [&](double time) {
+        std::string line;
+        if (options.json) {
+            line = "{\"timestamp\": \"" + timestamp() + "\", " + format("\"seconds\": %.3f, ", time)
+                   + (lunari() ? touchesAndStrongestCell(true) : strongestSample(samples, true)) + "}\n";
+        } else {
+            line = format("%8.3f  ", time) + (lunari() ? touchesAndStrongestCell(false) : strongestSample(samples, false))
+                   + "\n";
+        }
+        return out.write(line) ? int(Success) : outputFailure(out);
     });
 }
 
-int Tool::record(const char *file, double seconds)
+int Tool::record(const std::string &file, double seconds)
 {
-    const int out = DriverLog::openForRewrite(file);
-    if (out < 0)
-        return fileFailure(file, errno);
+    installStopHandlers();
+    OutputFile out(file);
+    if (!out.open())
+        return openFailure(out);
 
     Recording::Data data;
     data.product = lunari() ? "lunari" : "pravex";
     data.intervalMs = product.graphPollMs;
     // The raw answers stay in the scratch buffer after each query.
-    if (GetFPS(param) < 0) {
-        ::close(out);
-        return driverFailure(errno);
-    }
+    if (!asked(GetFPS(param), "scan-rate query", commands.getFpsLength))
+        return stopRequested ? int(Success) : driverFailure();
     data.scanRate.assign(szTemp, szTemp + commands.getFpsLength);
-    if (GetBasicStatus(param) < 0) {
-        ::close(out);
-        return driverFailure(errno);
-    }
+    if (!asked(GetBasicStatus(param), "basic status query", KerDecode::BasicStatusLength))
+        return stopRequested ? int(Success) : driverFailure();
     data.status.assign(szTemp, szTemp + KerDecode::BasicStatusLength);
     const std::string comment = std::string(product.word) + ", layout " + std::to_string(param->layoutX) + "/"
                                 + std::to_string(param->layoutY) + ", threshold "
                                 + std::to_string(param->threshold) + ", driver "
                                 + std::to_string(param->driverVersionMajor) + "."
                                 + std::to_string(param->driverVersionMinor);
-    if (!writeAll(out, Recording::header(data, comment))) {
-        const int error = errno;
-        ::close(out);
-        return fileFailure(file, error);
-    }
+    if (!out.write(Recording::header(data, comment)))
+        return outputFailure(out);
 
-    const bool progress = ::isatty(STDERR_FILENO);
+    const bool progress = ::isatty(STDERR_FILENO) && !out.standardOutput();
     int samples[KerDecode::GraphLength] = {};
     long frames = 0;
-    int result = refreshes(seconds, samples, [&](double time) {
+    bool written = true;
+    const int result = refreshes(seconds, samples, [&](double time) {
         Recording::Frame frame;
         frame.time = time;
         if (lunari()) {
@@ -468,18 +794,33 @@ int Tool::record(const char *file, double seconds)
         } else {
             frame.graph.assign(samples, samples + KerDecode::GraphLength);
         }
-        // Each frame goes out whole, so that the file ends on a complete line whenever it stops.
-        if (!writeAll(out, Recording::frameLine(frame)))
-            return fileFailure(file, errno);
+        if (!out.write(Recording::frameLine(frame))) {
+            written = false;
+            return outputFailure(out);
+        }
         ++frames;
-        if (progress)
-            std::fprintf(stderr, "\r%s: recording %s: %.1f s, %ld frames ", name, file, frame.time, frames);
+        if (progress) {
+            const std::string line = format("\r%s: recording %s: %.1f s, %ld frames ", name, file.c_str(),
+                                            frame.time, frames);
+            const ssize_t ignored = ::write(STDERR_FILENO, line.data(), line.size());
+            (void)ignored;
+            progressShown = true;
+        }
         return int(Success);
     });
-    if (progress)
-        std::fprintf(stderr, "\n");
-    if (::close(out) != 0 && result == Success)
-        result = fileFailure(file, errno);
+    // A write that failed took the temporary file with it: a cut recording
+    // never replaces a complete one. Every other end keeps what was recorded.
+    if (!written)
+        return result;
+    if (progressShown) {
+        const ssize_t ignored = ::write(STDERR_FILENO, "\n", 1);
+        (void)ignored;
+        progressShown = false;
+    }
+    if (!out.commit()) {
+        const int failed = outputFailure(out);
+        return failed == Success ? result : failed;
+    }
     return result;
 }
 
@@ -487,13 +828,9 @@ int Tool::record(const char *file, double seconds)
 
 int controlMain(int argc, char **argv, const Product &product)
 {
+    OutputFile::setStandardOutputClosed(openStandardDescriptors());
     Product::select(product);
-    struct sigaction action{};
-    action.sa_handler = requestStop;
-    sigemptyset(&action.sa_mask);
-    // No SA_RESTART: a sleep or a blocked write returns at once on Ctrl-C.
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    // A closed pipe shows as EPIPE on the write, so that temporary files go first.
     std::signal(SIGPIPE, SIG_IGN);
 
     Tool tool(product, product.toolName);

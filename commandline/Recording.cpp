@@ -1,6 +1,7 @@
 #include "commandline/Recording.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +12,8 @@ namespace Recording {
 namespace {
 
 const int FormatVersion = 1;
+const double MaxSeconds = 86400;
+const long MaxIntervalMs = 60000;
 
 bool unhex(const std::string &text, std::vector<unsigned char> *bytes)
 {
@@ -34,14 +37,35 @@ bool unhex(const std::string &text, std::vector<unsigned char> *bytes)
     return true;
 }
 
+// A frame time: a finite number of seconds, the whole word, within a day.
+bool parseTime(const std::string &word, double *time)
+{
+    if (word.empty())
+        return false;
+    char *end = nullptr;
+    errno = 0;
+    *time = std::strtod(word.c_str(), &end);
+    return *end == '\0' && errno == 0 && std::isfinite(*time) && *time >= 0 && *time <= MaxSeconds;
+}
+
+// A refresh period in milliseconds: the whole word, 1 ms to a minute.
+bool parseInterval(const std::string &word, int *milliseconds)
+{
+    if (word.empty() || word[0] < '0' || word[0] > '9')
+        return false;
+    char *end = nullptr;
+    errno = 0;
+    const long value = std::strtol(word.c_str(), &end, 10);
+    if (*end != '\0' || errno != 0 || value < 1 || value > MaxIntervalMs)
+        return false;
+    *milliseconds = static_cast<int>(value);
+    return true;
+}
+
 bool parseFrame(std::istringstream &words, Frame *frame)
 {
     std::string time;
-    if (!(words >> time))
-        return false;
-    char *end = nullptr;
-    frame->time = std::strtod(time.c_str(), &end);
-    if (*end != '\0' || !(frame->time >= 0))
+    if (!(words >> time) || !parseTime(time, &frame->time))
         return false;
     std::string name, bytes;
     while (words >> name) {
@@ -121,6 +145,8 @@ bool parse(const std::string &text, Data *data, std::string *error)
                 data->frames.push_back(std::move(frame));
         } else if (!(words >> value)) {
             good = false;
+        } else if (std::string extra; words >> extra) {
+            good = false;
         } else if (key == "recording") {
             versionSeen = value == std::to_string(FormatVersion);
             good = versionSeen;
@@ -128,8 +154,7 @@ bool parse(const std::string &text, Data *data, std::string *error)
             data->product = value;
             good = value == "pravex" || value == "lunari";
         } else if (key == "interval-ms") {
-            data->intervalMs = std::atoi(value.c_str());
-            good = data->intervalMs > 0;
+            good = parseInterval(value, &data->intervalMs);
         } else if (key == "status") {
             good = unhex(value, &data->status);
         } else if (key == "scan-rate") {
@@ -155,13 +180,18 @@ const Frame *frameAt(const Data &data, double seconds)
 {
     if (data.frames.empty())
         return nullptr;
+    // Frames carry the moment they were read, a little after their tick, so
+    // the one nearest in time is shown; past the last, the loop starts again.
     const double length = data.frames.back().time + data.intervalMs / 1000.0;
     const double into = std::fmod(std::max(0.0, seconds), length);
     const Frame *shown = &data.frames.front();
+    double distance = std::min(into, length - into);
     for (const Frame &frame : data.frames) {
-        if (frame.time > into)
-            break;
-        shown = &frame;
+        const double away = std::fabs(frame.time - into);
+        if (away < distance) {
+            shown = &frame;
+            distance = away;
+        }
     }
     return shown;
 }

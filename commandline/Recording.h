@@ -16,7 +16,8 @@
 //   frame 0.000 matrix 0102... touch 0100...     second command set
 //   frame 0.000 graph 0809...                    first command set
 //
-// A frame's time is in seconds from the start; its fields are the driver's
+// interval-ms is a whole number from 1 to 60000; a frame's time is in seconds
+// from the start (0 to 86400, never decreasing); its fields are the driver's
 // answers as read: the 128 graph samples, or the code-66 matrix (layout X
 // times layout Y bytes) and the 128-byte touch block.
 namespace Recording {
@@ -45,8 +46,8 @@ std::string frameLine(const Frame &frame);
 // Reads a whole recording; false with a message naming the line when it is not one.
 bool parse(const std::string &text, Data *data, std::string *error);
 
-// The frame on show at a time from the start, the recording playing in a
-// loop of its frames' length plus one period. Null when there are no frames.
+// The frame nearest in time to a moment from the start, the recording playing
+// in a loop of its frames' length plus one period. Null when there are no frames.
 const Frame *frameAt(const Data &data, double seconds);
 
 std::string hex(const unsigned char *bytes, std::size_t length);

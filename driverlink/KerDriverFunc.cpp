@@ -9,6 +9,7 @@
 
 int fd = 0;
 unsigned char szTemp[129];
+int lastRead = -1;
 
 namespace {
 
@@ -46,13 +47,16 @@ int sendCommand(int length)
 // Reads an answer into buffer after placing the query code in its byte 0.
 int query(unsigned char code, unsigned char *buffer, int length)
 {
+    lastRead = -1;
     if (!channelReady())
         return -1;
     buffer[0] = code;
-    if (::read(fd, buffer, length) < 0) {
+    const ssize_t count = ::read(fd, buffer, length);
+    if (count < 0) {
         closeChannel();
         return -1;
     }
+    lastRead = static_cast<int>(count);
     return 1;
 }
 
@@ -198,8 +202,10 @@ int GetTouchPoint(Param *param)
 {
     if (commands().getTouchPoint == 0)
         return -2;
-    if (!(param->driverVersionMajor > 1 || param->driverVersionMinor > 0))
+    if (!(param->driverVersionMajor > 1 || param->driverVersionMinor > 0)) {
+        lastRead = -1;
         return 1;
+    }
     return query(commands().getTouchPoint, param->touchData, KerDecode::TouchBlockLength);
 }
 

@@ -12,6 +12,9 @@ struct CommandSet;
 extern int fd;
 // The one scratch buffer for requests and answers; the first program uses 128 bytes of it.
 extern unsigned char szTemp[129];
+// Bytes the last query's read delivered; -1 when it failed or nothing was read.
+// A driver may answer short, which the operations take as success.
+extern int lastRead;
 
 int Init();
 

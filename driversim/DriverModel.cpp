@@ -139,7 +139,8 @@ long DriverModel::command(const unsigned char *request, std::size_t length, doub
         target = &c.calibMode;
     if (!target || length < 2)
         return -EINVAL;
-    *target = request[1];
+    if (!c.ignoreCommands)
+        *target = request[1];
     return static_cast<long>(length);
 }
 

@@ -125,6 +125,11 @@ void setTranscriptFile(const std::string &path)
     Simulator::instance().setTranscriptFile(path);
 }
 
+void setLockDirectory(const std::string &path)
+{
+    Simulator::instance().setLockDirectory(path);
+}
+
 void setKeepTranscript(bool keep)
 {
     Simulator::instance().setKeepTranscript(keep);

@@ -53,7 +53,7 @@ struct Controller
 {
     bool present = true;          // absent: open/stat/access fail with ENOENT; open descriptors then fail with ENODEV
     int openError = 0;            // present but open refused with this errno (e.g. EACCES)
-    bool exclusive = false;       // one opener at a time: open fails with EBUSY while a descriptor is open
+    bool exclusive = false;       // one opener at a time, in any process: open fails with EBUSY while another is open
 
     int fps = 60;
     bool fpsPending = false;      // Lunari only: scan-rate answer byte 3 = 1
@@ -109,6 +109,8 @@ struct Controller
     int failEveryRead = 0;        // every Nth read fails (0: never)
     int failEveryWrite = 0;       // every Nth write fails (0: never)
     int shortAnswer = -1;         // deliver at most this many bytes per read (-1: all)
+    bool ignoreCommands = false;  // commands are accepted but change nothing
+    int delayMs = 0;              // every read and write blocks this long first; a signal ends it with EINTR
     std::map<int, std::vector<unsigned char>> overrides;  // query code -> verbatim answer
 
     // Counters of reads and writes on this controller's descriptors.
@@ -150,6 +152,10 @@ void setControlFile(const std::string &path);
 
 // Append every exchange as a text line to this file. Empty: no file.
 void setTranscriptFile(const std::string &path);
+
+// Where the lock files of exclusive drivers are kept (/tmp by default):
+// programs that use the same folder see each other's opens.
+void setLockDirectory(const std::string &path);
 
 // Keep exchanges in memory for transcript() (on by default).
 void setKeepTranscript(bool keep);

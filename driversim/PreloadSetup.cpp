@@ -1,5 +1,5 @@
 // Configuration of the preloaded simulator: the environment names the
-// scenario, the transcript file and the control file.
+// scenario, the transcript file, the control file and the lock folder.
 
 #include "driversim/DriverSim.h"
 
@@ -28,6 +28,7 @@ __attribute__((constructor)) void configureFromEnvironment()
     }
     DriverSim::setTranscriptFile(environment("DRIVERSIM_TRANSCRIPT"));
     DriverSim::setControlFile(environment("DRIVERSIM_CONTROL"));
+    DriverSim::setLockDirectory(environment("DRIVERSIM_LOCK_DIR"));
 }
 
 } // namespace

@@ -114,6 +114,7 @@ int *intField(Controller &c, const std::string &name)
         {"failEveryRead", &Controller::failEveryRead},
         {"failEveryWrite", &Controller::failEveryWrite},
         {"shortAnswer", &Controller::shortAnswer},
+        {"delayMs", &Controller::delayMs},
     };
     for (const auto &entry : fields) {
         if (name == entry.name)
@@ -131,6 +132,7 @@ bool *boolField(Controller &c, const std::string &name)
         {"calibrating", &Controller::calibrating},
         {"calibFails", &Controller::calibFails},
         {"animate", &Controller::animate},
+        {"ignoreCommands", &Controller::ignoreCommands},
     };
     for (const auto &entry : fields) {
         if (name == entry.name)

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <string>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace DriverSim {
@@ -39,6 +41,35 @@ int index(Family family)
 double secondsBetween(const timespec &from, const timespec &to)
 {
     return static_cast<double>(to.tv_sec - from.tv_sec) + (to.tv_nsec - from.tv_nsec) / 1e9;
+}
+
+// The simulator's own files stay above the standard descriptors, so that a
+// program that starts with them closed finds them closed.
+int aboveStandard(int file)
+{
+    if (file < 0 || file > 2)
+        return file;
+    const int moved = ::fcntl(file, F_DUPFD_CLOEXEC, 3);
+    LibC::close(file);
+    return moved;
+}
+
+// An exclusive driver admits one opener on the whole machine: its simulated
+// descriptors are opens of this file, locked, so that two programs see each other.
+int lockDriver(const std::string &directory, Family family)
+{
+    const std::string path = directory + "/driversim-" + std::to_string(::getuid()) + "-"
+                             + (family == Family::Pravex ? "pravex" : "lunari") + ".lock";
+    const int lock = LibC::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lock < 0)
+        return -1;
+    if (::flock(lock, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno == EWOULDBLOCK ? EBUSY : errno;
+        LibC::close(lock);
+        errno = error;
+        return -1;
+    }
+    return lock;
 }
 
 timespec monotonicNow()
@@ -132,7 +163,7 @@ int Simulator::open(Family family)
         exchange.error = EBUSY;
     } else {
         // A real descriptor keeps the number unique and visible in /proc/self/fd.
-        const int fd = LibC::open("/dev/null", O_RDWR | O_CLOEXEC);
+        const int fd = c.exclusive ? lockDriver(lockDirectory, family) : LibC::open("/dev/null", O_RDWR | O_CLOEXEC);
         if (fd < 0) {
             exchange.error = errno;
         } else if (fd >= MaxDescriptor) {
@@ -197,9 +228,42 @@ long Simulator::write(int fd, const void *buffer, std::size_t length)
     return transfer(fd, Exchange::Write, static_cast<unsigned char *>(const_cast<void *>(buffer)), length);
 }
 
+bool Simulator::waitAsTheDriver(int fd, Exchange::Kind kind, const unsigned char *bytes, std::size_t length)
+{
+    int delayMs = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (Description *description = begin(fd, elapsed()))
+            delayMs = controller(description->family).delayMs;
+    }
+    if (delayMs <= 0)
+        return true;
+    // Outside the lock, so that other threads' calls go on meanwhile.
+    timespec wait{delayMs / 1000, (delayMs % 1000) * 1000000L};
+    if (::nanosleep(&wait, nullptr) == 0 || errno != EINTR)
+        return true;
+    std::lock_guard<std::mutex> lock(mutex);
+    const double now = elapsed();
+    if (Description *description = begin(fd, now)) {
+        Exchange exchange;
+        exchange.kind = kind;
+        exchange.family = description->family;
+        exchange.fd = fd;
+        exchange.length = static_cast<int>(length);
+        exchange.code = length > 0 ? bytes[0] : 0;
+        exchange.result = -1;
+        exchange.error = EINTR;
+        record(exchange, now);
+    }
+    errno = EINTR;
+    return false;
+}
+
 long Simulator::transfer(int fd, Exchange::Kind kind, unsigned char *bytes, std::size_t length)
 {
     Inside inside;
+    if (!waitAsTheDriver(fd, kind, bytes, length))
+        return -1;
     std::lock_guard<std::mutex> lock(mutex);
     const double now = elapsed();
     Description *description = begin(fd, now);
@@ -390,9 +454,17 @@ void Simulator::setTranscriptFile(const std::string &path)
     std::lock_guard<std::mutex> lock(mutex);
     if (transcriptFd >= 0)
         LibC::close(transcriptFd);
-    transcriptFd = path.empty() ? -1 : LibC::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    transcriptFd = path.empty() ? -1
+                   : aboveStandard(LibC::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
     if (!path.empty() && transcriptFd < 0)
         std::fprintf(stderr, "driversim: cannot write the transcript %s: %s\n", path.c_str(), std::strerror(errno));
+}
+
+void Simulator::setLockDirectory(const std::string &path)
+{
+    Inside inside;
+    std::lock_guard<std::mutex> lock(mutex);
+    lockDirectory = path.empty() ? std::string("/tmp") : path;
 }
 
 void Simulator::setKeepTranscript(bool keep)

@@ -49,6 +49,7 @@ public:
     void setControlFile(const std::string &path);
     void setTranscriptFile(const std::string &path);
     void setKeepTranscript(bool keep);
+    void setLockDirectory(const std::string &path);
     double elapsed() const;
 
 private:
@@ -67,6 +68,8 @@ private:
     Simulator();
     // A read or a write on a simulated descriptor, answered by the driver model.
     long transfer(int fd, Exchange::Kind kind, unsigned char *bytes, std::size_t length);
+    // Blocks for the controller's delay first; false (errno EINTR) when a signal cut it short.
+    bool waitAsTheDriver(int fd, Exchange::Kind kind, const unsigned char *bytes, std::size_t length);
     // The clock's due work done, the open file of a simulated descriptor;
     // null with errno EBADF for any other.
     Description *begin(int fd, double now);
@@ -92,6 +95,7 @@ private:
     std::vector<Timed> scenarioTimed;
     std::vector<Timed> controlTimed;
     std::string controlPath;
+    std::string lockDirectory = "/tmp";
     double lastControlCheck = -1;
     bool controlSeen = false;
     timespec controlStamp{};

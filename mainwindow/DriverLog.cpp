@@ -37,9 +37,43 @@ void writeLine(int file, const std::string &line)
     }
 }
 
+// Queries both matrices and hands over each line as soon as it is complete.
+template <typename Emit>
+bool lines(Param *param, Emit emit, bool *complete)
+{
+    long cells = param->layoutX > 0 && param->layoutY > 0 ? static_cast<long>(param->layoutX) * param->layoutY : 0;
+    if (cells > Param::MatrixSize)
+        cells = Param::MatrixSize;
+    std::string line;
+
+    const bool raw = GetMatrix(param, 67) > 0;
+    const bool rawWhole = raw && lastRead >= cells;
+    appendField(line, param->layoutX);
+    appendField(line, param->layoutY);
+    line += '\n';
+    emit(line);
+
+    line.clear();
+    DriverLog::appendCells(line, param->matrix, param->layoutX, param->layoutY, false);
+    line += '\n';
+    emit(line);
+
+    const bool signal = GetMatrix(param, 66) > 0;
+    const bool signalWhole = signal && lastRead >= cells;
+    line.clear();
+    DriverLog::appendCells(line, param->matrix, param->layoutX, param->layoutY, true);
+    line += '\n';
+    emit(line);
+    if (complete)
+        *complete = rawWhole && signalWhole;
+    return raw && signal;
+}
+
 } // namespace
 
 namespace DriverLog {
+
+
 
 int cellValue(unsigned char cell)
 {
@@ -92,25 +126,13 @@ bool record(Param *param, const char *fileName)
 
 bool record(Param *param, int file)
 {
-    std::string line;
+    return lines(param, [file](const std::string &line) { writeLine(file, line); }, nullptr);
+}
 
-    const bool raw = GetMatrix(param, 67) > 0;
-    appendField(line, param->layoutX);
-    appendField(line, param->layoutY);
-    line += '\n';
-    writeLine(file, line);
-
-    line.clear();
-    appendCells(line, param->matrix, param->layoutX, param->layoutY, false);
-    line += '\n';
-    writeLine(file, line);
-
-    const bool signal = GetMatrix(param, 66) > 0;
-    line.clear();
-    appendCells(line, param->matrix, param->layoutX, param->layoutY, true);
-    line += '\n';
-    writeLine(file, line);
-    return raw && signal;
+bool text(Param *param, std::string &log, bool *complete)
+{
+    log.clear();
+    return lines(param, [&log](const std::string &line) { log += line; }, complete);
 }
 
 } // namespace DriverLog

@@ -16,6 +16,9 @@ enum { Mask = 0xA7 };
 bool record(Param *param, const char *fileName);
 // The same into an open descriptor, or none (-1).
 bool record(Param *param, int file);
+// The same as text, for a caller that writes it and checks the writing itself;
+// complete tells whether every answer had its full length.
+bool text(Param *param, std::string &log, bool *complete = nullptr);
 
 // Opens fileName for rewriting, refusing anything but a plain file with one
 // name: the program may run as root in a directory others can write.

@@ -8,6 +8,7 @@
 #   share/applications/<program>.desktop
 #   share/icons/hicolor/<size>/apps/<program>.{png,svg}
 #   share/man/man1/<program>.1.gz, <family>ctl.1.gz
+#   lib/systemd/system/<family>ctl-metrics.{service,timer}   Prometheus metrics every 15 s, not enabled
 #
 # Each program is an install component of its own and becomes its own package:
 # they serve different controllers and a machine has one kind of touch screen.
@@ -46,7 +47,13 @@ set(CONTROLLER_MAN_lunari_FILE_ENTRIES ".TP\n.I VeDorurerezo.log\nthe driver log
 set(CONTROLLER_MAN_pravex_LOG_SYNOPSIS "")
 set(CONTROLLER_MAN_lunari_LOG_SYNOPSIS ".br\n.B lunarictl\n.B log\n.RI [ FILE ]\n")
 set(CONTROLLER_MAN_pravex_LOG_COMMAND "")
-set(CONTROLLER_MAN_lunari_LOG_COMMAND ".TP\n.BR log \" [\" \\fIFILE\\fP ]\nWrite the driver log, byte for byte as \\fBlunari_controller\\fP writes it when it finds\nthe driver, to \\fIFILE\\fP or standard output. A symbolic link, or anything but a\nplain file of one name, is not written to.\n")
+set(CONTROLLER_MAN_lunari_LOG_COMMAND ".TP\n.BR log \" [\" \\fIFILE\\fP ]\nWrite the driver log, byte for byte as \\fBlunari_controller\\fP writes it when it finds\nthe driver, to \\fIFILE\\fP or, without one or with\n.BR \\- ,\nstandard output.\n.I FILE\nis replaced whole (see\n.BR FILES ),\nand is looked at before the driver is asked anything.\n")
+set(CONTROLLER_MAN_pravex_INTENSITY_SYNOPSIS ".br\n.B pravexctl\n.B intensity\n.I N\n")
+set(CONTROLLER_MAN_lunari_INTENSITY_SYNOPSIS "")
+set(CONTROLLER_MAN_pravex_INTENSITY_COMMAND ".TP\n.BI intensity \" N\"\nSet the intensity, a whole number from 0 to 255: the command and the status answer\ncarry it as one byte, and only the driver knows which of those values its\ncontroller supports, so the value is read back and a value the driver did\nnot take ends with status 1.\n")
+set(CONTROLLER_MAN_lunari_INTENSITY_COMMAND "")
+set(CONTROLLER_MAN_pravex_METRICS_EXTRA ".BR pravex_channels ,\n.BR pravex_intensity ,\n")
+set(CONTROLLER_MAN_lunari_METRICS_EXTRA ".B lunari_scan_rate_pending\n(1 while the rate is not measured yet),\n")
 set(CONTROLLER_MAN_pravex_STATUS_EXTRA "the channel count and intensity, ")
 set(CONTROLLER_MAN_lunari_STATUS_EXTRA "")
 set(CONTROLLER_MAN_pravex_JSON_EXTRA "channelCount \", \" intensity \", \" ")
@@ -92,7 +99,8 @@ foreach(family pravex lunari)
   string(TOUPPER ${TOOL} TOOL_UPPER)
   set(MAN_DATE ${CONTROLLER_RELEASE_DATE})
   set(DRIVER_FILE ${CONTROLLER_DRIVER_FILE_${family}})
-  foreach(item GRAPH_BUTTON FILE_ENTRIES LOG_SYNOPSIS LOG_COMMAND STATUS_EXTRA JSON_EXTRA WATCH_TEXT FRAME_LINE)
+  foreach(item GRAPH_BUTTON FILE_ENTRIES LOG_SYNOPSIS LOG_COMMAND INTENSITY_SYNOPSIS INTENSITY_COMMAND METRICS_EXTRA
+          STATUS_EXTRA JSON_EXTRA WATCH_TEXT FRAME_LINE)
     set(${item} "${CONTROLLER_MAN_${family}_${item}}")
   endforeach()
   list(GET CONTROLLER_MAN_${family}_VALUES 0 AREA_SCALE)
@@ -144,6 +152,12 @@ foreach(family pravex lunari)
 
   install(TARGETS ${PROGRAM} RUNTIME DESTINATION lib/${PROGRAM} COMPONENT ${family})
   install(TARGETS ${family}ctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${family})
+  # The node exporter's textfile collector gets the status every 15 seconds
+  # once an administrator enables the timer; the packages enable nothing.
+  foreach(unit service timer)
+    configure_file(${CONTROLLER_PACKAGING_DIR}/metrics.${unit}.in ${generated}/${TOOL}-metrics.${unit} @ONLY)
+    install(FILES ${generated}/${TOOL}-metrics.${unit} DESTINATION lib/systemd/system COMPONENT ${family})
+  endforeach()
   # Stripped as Debian strips: without the compiler's notes either.
   install(CODE "
     if(CMAKE_INSTALL_DO_STRIP)

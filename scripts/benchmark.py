@@ -12,8 +12,9 @@ The simulator answers fixed pictures, so its own work inside the process
 stays small; the programs repaint on every answer all the same.
 
 Each program's command-line companion (pravexctl, lunarictl) is timed too:
-its "status" from exec to exit and its peak memory, against the window
-program's start-up and memory from the same run.
+its "status" and "status --format=prometheus" from exec to exit and their
+peak memory, against the window program's start-up and memory from the same
+run.
 
 The reference is a minimal Qt Widgets program (scripts/bench/reference.cpp):
 one empty dialog of the main window's size with a 1000 ms timer, the floor
@@ -511,28 +512,34 @@ def bench_startup(config, results, subject):
         f"VmHWM {peak / 1024:.2f} MiB, VmRSS {resident / 1024:.2f} MiB")
 
 
+# The command-line forms timed, each with its figures' prefix.
+TOOL_FORMS = [("tool", ["status"]), ("tool.prom", ["status", "--format=prometheus"])]
+
+
 def bench_tool(config, results, program):
-    """One "status" of the program's command-line companion, with the same
-    simulated controller: wall time from exec to exit, and peak memory."""
+    """One "status" and one "status --format=prometheus" of the program's
+    command-line companion, with the same simulated controller: wall time
+    from exec to exit, and peak memory."""
     family = PROGRAMS[program]["family"]
     path = os.path.join(config["scratch"], family + "-tool-scenario")
     with open(path, "w") as stream:
         stream.write(scenario(family))
     env = dict(os.environ, LD_PRELOAD=config["preload"], DRIVERSIM_SCENARIO=path)
-    # GNU time reports the peak of the program alone: a process forked from
-    # this script would carry the interpreter's peak into its own.
-    peak_file = os.path.join(config["scratch"], "tool-peak")
-    command = ["/usr/bin/time", "-f", "%M", "-o", peak_file, config["binaries"][TOOL_OF[program]], "status"]
-    started = time.perf_counter()
-    result = subprocess.run(command, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    wall = (time.perf_counter() - started) * 1000
-    if result.returncode != 0:
-        raise BenchmarkError(f"{TOOL_OF[program]} status ended with {result.returncode}")
-    with open(peak_file) as stream:
-        peak = int(stream.read().split()[-1]) / 1024.0
-    results.add(program, "tool.wall", wall)
-    results.add(program, "tool.hwm", peak)
-    log(f"  {TOOL_OF[program]} status: {wall:.1f} ms, peak {peak:.2f} MiB")
+    for prefix, arguments in TOOL_FORMS:
+        # GNU time reports the peak of the program alone: a process forked from
+        # this script would carry the interpreter's peak into its own.
+        peak_file = os.path.join(config["scratch"], "tool-peak")
+        command = ["/usr/bin/time", "-f", "%M", "-o", peak_file, config["binaries"][TOOL_OF[program]]] + arguments
+        started = time.perf_counter()
+        result = subprocess.run(command, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        wall = (time.perf_counter() - started) * 1000
+        if result.returncode != 0:
+            raise BenchmarkError(f"{TOOL_OF[program]} {' '.join(arguments)} ended with {result.returncode}")
+        with open(peak_file) as stream:
+            peak = int(stream.read().split()[-1]) / 1024.0
+        results.add(program, prefix + ".wall", wall)
+        results.add(program, prefix + ".hwm", peak)
+        log(f"  {TOOL_OF[program]} {' '.join(arguments)}: {wall:.1f} ms, peak {peak:.2f} MiB")
 
 
 def bench_reference(config, results):
@@ -666,6 +673,10 @@ def report(config, results):
             ("command line `status`: wall time (ms)", "tool.wall", "startup", 4,
              "≤ ¼ of the window program's start-up"),
             ("command line `status`: peak resident memory (MiB)", "tool.hwm", "hwm", 3,
+             "≤ ⅓ of the window program's"),
+            ("command line `status --format=prometheus`: wall time (ms)", "tool.prom.wall", "startup", 4,
+             "≤ ¼ of the window program's start-up"),
+            ("command line `status --format=prometheus`: peak resident memory (MiB)", "tool.prom.hwm", "hwm", 3,
              "≤ ⅓ of the window program's")):
         cells = [label]
         for program in programs:

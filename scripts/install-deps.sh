@@ -23,6 +23,10 @@ packages=(
     imagemagick librsvg2-bin
     # checking the packages as a distribution would; timing the command-line programs
     lintian desktop-file-utils appstream time
+    # the command-line programs' metrics checked by Prometheus' own tools (promtool, node_exporter's
+    # textfile collector). The test starts its own exporter on a free loopback port, so the services
+    # these packages start where systemd runs (ports 9090 and 9100) are in no test's way
+    prometheus prometheus-node-exporter
 )
 
 # The build machine's own copy counts; with other architectures added

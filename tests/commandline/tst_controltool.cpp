@@ -16,7 +16,14 @@
 #include <QProcess>
 #include <QtTest>
 
+#include <QDateTime>
+#include <QJsonArray>
+
 #include <csignal>
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using DriverSim::Exchange;
 
@@ -49,6 +56,48 @@ QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
 }
 
+// The files of a folder, hidden ones (temporary files) included.
+QStringList filesIn(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+}
+
+// A pipe whose reading end is closed already (or, with keepReader, open but
+// full), for a program's standard output; closed again when it goes.
+class Pipe
+{
+public:
+    explicit Pipe(bool keepReader)
+    {
+        if (::pipe(ends) != 0)
+            return;
+        if (!keepReader) {
+            ::close(ends[0]);
+            ends[0] = -1;
+            return;
+        }
+        // Filled while it does not block, then left blocking for the program.
+        const int flags = ::fcntl(ends[1], F_GETFL);
+        ::fcntl(ends[1], F_SETFL, flags | O_NONBLOCK);
+        const QByteArray chunk(4096, 'x');
+        while (::write(ends[1], chunk.constData(), size_t(chunk.size())) > 0) {
+        }
+        ::fcntl(ends[1], F_SETFL, flags);
+    }
+    ~Pipe()
+    {
+        for (int end : ends) {
+            if (end >= 0)
+                ::close(end);
+        }
+    }
+    // The shell redirection of standard output to the writing end.
+    QString redirection() const { return QStringLiteral(">&%1").arg(ends[1]); }
+
+private:
+    int ends[2] = {-1, -1};
+};
+
 const QByteArray FixedLunari = "lunari.animate = 0\nlunari.layoutX = 6\nlunari.layoutY = 4\n"
                                "lunari.matrix66 = 1 -2 3 120 -128 5\nlunari.matrix67 = 200 7 0 255\n"
                                "lunari.touch = 100 200 4095 0\n";
@@ -64,13 +113,26 @@ private slots:
     void verbs();
     void statusAsJson_data();
     void statusAsJson();
+    void readBack_data();
+    void readBack();
+    void outputFailures_data();
+    void outputFailures();
+    void nothingReachesTheDriverByAccident_data();
+    void nothingReachesTheDriverByAccident();
+    void stopsWhateverItIsDoing_data();
+    void stopsWhateverItIsDoing();
+    void watchAsJsonKeepsItsRate();
+    void errorEndsTheProgressLine();
     void logIsTheWindowProgramsLog();
     void replayShowsTheRecording_data();
     void replayShowsTheRecording();
     void ctrlCLeavesACompleteRecording();
     void frameOfAMoment_data();
     void frameOfAMoment();
+    void recordingNumbersAreStrict_data();
+    void recordingNumbersAreStrict();
     void besideTheWindowProgram();
+    void busyBesideAWindowProgramOfAnExclusiveDriver();
 };
 
 void TestControlTool::verbs_data()
@@ -87,13 +149,43 @@ void TestControlTool::verbs_data()
     const QStringList none;
     QTest::newRow("status") << p << QStringList{"status"} << QByteArray() << 0 << QStringList{"read 99", "read 102"}
                             << QString();
-    QTest::newRow("enable") << p << QStringList{"enable"} << QByteArray() << 0 << QStringList{"write 0401"} << QString();
-    QTest::newRow("disable") << l << QStringList{"disable"} << QByteArray() << 0 << QStringList{"write 0100"}
-                             << QString();
+    QTest::newRow("enable") << p << QStringList{"enable"} << QByteArray() << 0
+                            << QStringList{"write 0401", "read 102"} << QString();
+    QTest::newRow("disable") << l << QStringList{"disable"} << QByteArray() << 0
+                             << QStringList{"write 0100", "read 69"} << QString();
     QTest::newRow("threshold at the top") << p << QStringList{"threshold", "127"} << QByteArray() << 0
-                                          << QStringList{"write 077f"} << QString();
+                                          << QStringList{"write 077f", "read 102"} << QString();
     QTest::newRow("threshold at the bottom") << l << QStringList{"threshold", "4"} << QByteArray() << 0
-                                             << QStringList{"write 0404"} << QString();
+                                             << QStringList{"write 0404", "read 69"} << QString();
+    QTest::newRow("intensity") << p << QStringList{"intensity", "255"} << QByteArray() << 0
+                               << QStringList{"write 01ff", "read 102"} << QString();
+    QTest::newRow("intensity above") << p << QStringList{"intensity", "256"} << QByteArray() << 2 << none
+                                     << QStringLiteral("from 0 to 255");
+    QTest::newRow("no intensity in the second set") << l << QStringList{"intensity", "3"} << QByteArray() << 2
+                                                    << none << QStringLiteral("has no intensity command");
+    QTest::newRow("options before the command") << l << QStringList{"--seconds=0.1", "watch"} << QByteArray() << 0
+                                                << QStringList{"read 69", "read 66", "read 70"}
+                                                << QString();
+    QTest::newRow("after --, a value") << p << QStringList{"threshold", "--", "9"} << QByteArray() << 0
+                                       << QStringList{"write 0709", "read 102"} << QString();
+    QTest::newRow("help of a command") << l << QStringList{"record", "--help"} << QByteArray() << 0 << none
+                                       << QString();
+    QTest::newRow("help of the program") << p << QStringList{"-h"} << QByteArray() << 0 << none << QString();
+    QTest::newRow("version") << p << QStringList{"--version"} << QByteArray() << 0 << none << QString();
+    QTest::newRow("option of another command") << l << QStringList{"enable", "--seconds", "3"} << QByteArray() << 2
+                                               << none << QStringLiteral("enable takes no arguments and no options");
+    QTest::newRow("value for a switch") << l << QStringList{"status", "--json=yes"} << QByteArray() << 2 << none
+                                        << QStringLiteral("--json takes no value");
+    QTest::newRow("short answer") << l << QStringList{"status"} << QByteArray("lunari.shortAnswer = 0\n") << 1
+                                  << QStringList{"read 65"}
+                                  << QStringLiteral("short answer to the scan-rate query (0 of 4 bytes)");
+    QTest::newRow("short log") << l << QStringList{"log"} << QByteArray("lunari.override.67 = 1 2\n") << 1
+                               << QStringList{"read 69", "read 67", "read 66"}
+                               << QStringLiteral("short answer to the matrix query");
+    QTest::newRow("a FIFO for the log") << l << QStringList{"log", "fifo"} << QByteArray() << 1 << none
+                                        << QStringLiteral("cannot write fifo: it is a FIFO");
+    QTest::newRow("a device for the recording") << p << QStringList{"record", "/dev/null"} << QByteArray() << 1
+                                                << none << QStringLiteral("cannot write /dev/null: it is a device");
     QTest::newRow("threshold above") << p << QStringList{"threshold", "128"} << QByteArray() << 2 << none
                                      << QStringLiteral("from 8 to 127");
     QTest::newRow("threshold negative") << l << QStringList{"threshold", "-3"} << QByteArray() << 2 << none
@@ -103,9 +195,10 @@ void TestControlTool::verbs_data()
     QTest::newRow("unknown command") << p << QStringList{"frob"} << QByteArray() << 2 << none
                                      << QStringLiteral("unknown command 'frob'");
     QTest::newRow("unknown option") << l << QStringList{"status", "--yaml"} << QByteArray() << 2 << none
-                                     << QStringLiteral("unknown option '--yaml'");
+                                     << QStringLiteral("unknown option '--yaml' for status; status takes no "
+                                                       "arguments and the options --json, --format");
     QTest::newRow("no log in the first set") << p << QStringList{"log"} << QByteArray() << 2 << none
-                                             << QStringLiteral("keeps no log");
+                                             << QStringLiteral("the Pravex driver has no log command");
     QTest::newRow("not loaded") << l << QStringList{"status"} << QByteArray("lunari.present = 0\n") << 1
                                 << QStringList{"openfailed"}
                                 << QStringLiteral("/proc/rodurirede/communication: not loaded");
@@ -126,9 +219,12 @@ void TestControlTool::verbs()
 
     PreloadedRun preloaded;
     preloaded.setScenario(scenario);
+    QCOMPARE(::mkfifo(QFile::encodeName(preloaded.path(QStringLiteral("fifo"))).constData(), 0644), 0);
     const PreloadedRun::Result run = preloaded.run(tool(program), arguments);
     QCOMPARE(run.exitCode, exitCode);
-    QCOMPARE(wire(preloaded.transcript(run.pid)), sent);
+    QCOMPARE(wire(preloaded.transcript(run.pid)).mid(0, sent.size()), sent);
+    if (!arguments.contains(QStringLiteral("watch")))
+        QCOMPARE(wire(preloaded.transcript(run.pid)), sent);
     const QString errors = QString::fromLocal8Bit(run.errors);
     QCOMPARE(errors.count(QLatin1Char('\n')), message.isEmpty() ? 0 : 1);
     QVERIFY2(errors.contains(message), qPrintable(errors));
@@ -138,6 +234,7 @@ void TestControlTool::statusAsJson_data()
 {
     QTest::addColumn<QString>("program");
     QTest::addColumn<QByteArray>("scenario");
+    QTest::addColumn<int>("exitCode");
     QTest::addColumn<QVariantMap>("expected");
 
     const QVariantMap common{{"present", true}, {"fps", 75}, {"outputEnabled", false}, {"threshold", 40},
@@ -157,8 +254,33 @@ void TestControlTool::statusAsJson_data()
                                     "calibMode = 1", "areaLeft = 100", "areaRight = 900", "areaTop = 50",
                                     "areaBottom = 1000"})
             scenario += QByteArray(family) + '.' + setting + '\n';
-        QTest::newRow(family) << QString::fromLatin1(family) + QStringLiteral("ctl") << scenario
+        QTest::newRow(family) << QString::fromLatin1(family) + QStringLiteral("ctl") << scenario << 0
                               << (qstrcmp(family, "pravex") == 0 ? pravex : lunari);
+    }
+
+    // A failure still answers on standard output, with a stable word.
+    const QVariantMap file{{"driverFile", "/proc/rodurirede/communication"}};
+    const struct
+    {
+        const char *row;
+        const char *scenario;
+        bool present;
+        const char *error;
+        const char *reason;
+    } failures[] = {
+        {"not loaded", "lunari.present = 0", false, "not-loaded", "not loaded (No such file or directory)"},
+        {"not ours", "lunari.openError = EACCES", true, "permission-denied", "permission denied (Permission denied)"},
+        {"busy", "lunari.openError = EBUSY", true, "busy", "in use by another program (Device or resource busy)"},
+        {"transfer failed", "lunari.failReads = 2", true, "transfer-failed",
+         "transfer failed in the scan-rate query (Input/output error)"},
+        {"short answer", "lunari.override.69 = 0 1 2", true, "short-answer",
+         "short answer to the basic status query (3 of 32 bytes)"},
+    };
+    for (const auto &failure : failures) {
+        QVariantMap expected = file;
+        expected.insert({{"present", failure.present}, {"error", failure.error}, {"reason", failure.reason}});
+        QTest::newRow(failure.row) << QStringLiteral("lunarictl") << QByteArray(failure.scenario) + '\n' << 1
+                                   << expected;
     }
 }
 
@@ -166,16 +288,303 @@ void TestControlTool::statusAsJson()
 {
     QFETCH(QString, program);
     QFETCH(QByteArray, scenario);
+    QFETCH(int, exitCode);
     QFETCH(QVariantMap, expected);
 
     PreloadedRun preloaded;
     preloaded.setScenario(scenario);
     const PreloadedRun::Result run = preloaded.run(tool(program), {QStringLiteral("status"), QStringLiteral("--json")});
-    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.exitCode, exitCode);
+    QCOMPARE(run.errors.count('\n'), exitCode);
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(run.output, &error);
     QVERIFY2(document.isObject(), qPrintable(error.errorString()));
     QCOMPARE(document.object().toVariantMap(), expected);
+}
+
+void TestControlTool::readBack_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("scenario");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("printed");
+    QTest::addColumn<QString>("message");
+
+    const QString p = QStringLiteral("pravexctl");
+    const QString l = QStringLiteral("lunarictl");
+    const QByteArray ignoring = "pravex.ignoreCommands = 1\nlunari.ignoreCommands = 1\n";
+    QTest::newRow("enable") << p << QStringList{"enable"} << QByteArray("pravex.output = 0\n") << 0
+                            << QByteArray("touch output: enabled\n") << QString();
+    QTest::newRow("disable") << l << QStringList{"disable"} << QByteArray() << 0
+                             << QByteArray("touch output: disabled\n") << QString();
+    QTest::newRow("threshold") << l << QStringList{"threshold", "44"} << QByteArray() << 0
+                               << QByteArray("threshold: 44\n") << QString();
+    QTest::newRow("intensity") << p << QStringList{"intensity", "0"} << QByteArray() << 0
+                               << QByteArray("intensity: 0\n") << QString();
+    QTest::newRow("enable ignored") << p << QStringList{"enable"} << ignoring + "pravex.output = 0\n" << 1
+                                    << QByteArray("touch output: disabled\n")
+                                    << QStringLiteral("kept the touch output disabled (it did not take the command)");
+    QTest::newRow("disable ignored") << l << QStringList{"disable"} << ignoring << 1
+                                     << QByteArray("touch output: enabled\n")
+                                     << QStringLiteral("kept the touch output enabled");
+    QTest::newRow("threshold ignored") << l << QStringList{"threshold", "20"} << ignoring << 1
+                                       << QByteArray("threshold: 30\n")
+                                       << QStringLiteral("the driver holds threshold 30, not 20");
+    QTest::newRow("intensity ignored") << p << QStringList{"intensity", "20"} << ignoring << 1
+                                       << QByteArray("intensity: 8\n")
+                                       << QStringLiteral("the driver holds intensity 8, not 20");
+}
+
+void TestControlTool::readBack()
+{
+    QFETCH(QString, program);
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, scenario);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, printed);
+    QFETCH(QString, message);
+
+    PreloadedRun preloaded;
+    preloaded.setScenario(scenario);
+    const PreloadedRun::Result run = preloaded.run(tool(program), arguments);
+    QCOMPARE(run.exitCode, exitCode);
+    QCOMPARE(run.output, printed);
+    QCOMPARE(run.errors.count('\n'), message.isEmpty() ? 0 : 1);
+    QVERIFY2(QString::fromLocal8Bit(run.errors).contains(message), run.errors.constData());
+}
+
+void TestControlTool::outputFailures_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("target");   // /dev/full, closed, pipe, full disk or no driver
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message");
+
+    const QString l = QStringLiteral("lunarictl");
+    const QString p = QStringLiteral("pravexctl");
+    const struct
+    {
+        const char *row;
+        QString program;
+        QStringList arguments;
+    } commands[] = {
+        {"status", p, {"status"}},
+        {"status --json", l, {"status", "--json"}},
+        {"log", l, {"log"}},
+        {"watch", p, {"watch", "--seconds", "2"}},
+        {"record", l, {"record", "-", "--seconds", "2"}},
+    };
+    for (const auto &command : commands) {
+        QTest::addRow("%s to /dev/full", command.row) << command.program << command.arguments << "/dev/full" << 1
+                                                      << "cannot write standard output: No space left on device";
+        QTest::addRow("%s to a closed output", command.row) << command.program << command.arguments << "closed" << 1
+                                                            << "cannot write standard output: Bad file descriptor";
+        // As shells report a program ended by SIGPIPE, quietly.
+        QTest::addRow("%s to a closed pipe", command.row) << command.program << command.arguments << "pipe"
+                                                          << 128 + SIGPIPE << QString();
+    }
+    // The disk fills up in the middle of the file.
+    QTest::newRow("log on a full disk") << l << QStringList{"log", "FILE"} << "full disk" << 1
+                                        << "cannot write FILE: No space left on device";
+    QTest::newRow("record on a full disk") << l << QStringList{"record", "FILE", "--seconds", "3"} << "full disk" << 1
+                                           << "cannot write FILE: No space left on device";
+    QTest::newRow("log without a driver") << l << QStringList{"log", "FILE"} << "no driver" << 1
+                                          << "/proc/rodurirede/communication: not loaded (No such file or directory)";
+    QTest::newRow("record without a driver") << p << QStringList{"record", "FILE"} << "no driver" << 1
+                                             << "/proc/zazevizuve/communication: not loaded (No such file or directory)";
+}
+
+void TestControlTool::outputFailures()
+{
+    QFETCH(QString, program);
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, target);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+
+    PreloadedRun preloaded;
+    const Pipe closedPipe(false);
+    QString command = QStringLiteral("\"$0\" \"$@\" ");
+    QString disk;
+    if (target == QLatin1String("/dev/full")) {
+        command += QStringLiteral(">/dev/full");
+    } else if (target == QLatin1String("closed")) {
+        command += QStringLiteral(">&-");
+    } else if (target == QLatin1String("pipe")) {
+        command += closedPipe.redirection();
+    } else {
+        // An earlier file, on a small file system of its own with 8 KiB left, or beside a driver that is gone.
+        disk = preloaded.path(QStringLiteral("disk"));
+        QVERIFY(QDir().mkpath(disk));
+        const bool full = target == QLatin1String("full disk");
+        if (full && ::mount("tmpfs", QFile::encodeName(disk).constData(), "tmpfs", 0, "size=64k") != 0)
+            QSKIP("no tmpfs can be mounted here (not root?)");
+        if (!full)
+            preloaded.setScenario("pravex.present = 0\nlunari.present = 0\n");
+        QFile earlier(disk + QStringLiteral("/FILE"));
+        QVERIFY(earlier.open(QIODevice::WriteOnly) && earlier.write("earlier\n") == 8);
+        earlier.close();
+        QFile filler(disk + QStringLiteral("/filler"));
+        while (full && filler.size() < 1024 * 1024) {
+            QVERIFY(filler.open(QIODevice::Append));
+            const bool room = filler.write(QByteArray(4096, 'f')) == 4096 && filler.flush();
+            filler.close();
+            if (!room) {
+                QVERIFY(filler.resize(filler.size() / 4096 * 4096 - 8192));
+                break;
+            }
+        }
+        arguments.replaceInStrings(QStringLiteral("FILE"), disk + QStringLiteral("/FILE"));
+        message.replace(QStringLiteral("FILE"), disk + QStringLiteral("/FILE"));
+    }
+    const PreloadedRun::Result run = preloaded.runInShell(command, tool(program), arguments);
+    QStringList left;
+    if (!disk.isEmpty()) {
+        left = filesIn(disk);
+        const QByteArray kept = readFile(disk + QStringLiteral("/FILE"));
+        if (target == QLatin1String("full disk"))
+            ::umount(QFile::encodeName(disk).constData());
+        QCOMPARE(kept, QByteArray("earlier\n"));
+        QCOMPARE(left, target == QLatin1String("full disk") ? QStringList({"FILE", "filler"}) : QStringList{"FILE"});
+    }
+    QCOMPARE(run.exitCode, exitCode);
+    QCOMPARE(QString::fromLocal8Bit(run.errors),
+             message.isEmpty() ? QString() : program + QStringLiteral(": ") + message + QLatin1Char('\n'));
+}
+
+void TestControlTool::nothingReachesTheDriverByAccident_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("closing");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("sent");
+
+    const QString l = QStringLiteral("lunarictl");
+    const QString p = QStringLiteral("pravexctl");
+    QTest::newRow("status, input closed") << p << QStringList{"status"} << "<&-" << 0
+                                          << QStringList{"read 99", "read 102"};
+    // Nothing is asked or changed when the answer cannot be told.
+    QTest::newRow("log, output closed") << l << QStringList{"log"} << ">&-" << 1 << QStringList();
+    QTest::newRow("enable, output closed") << p << QStringList{"enable"} << ">&-" << 1 << QStringList();
+    QTest::newRow("record, output closed") << l << QStringList{"record", "-"} << ">&-" << 1 << QStringList();
+    QTest::newRow("log to a file, input and errors closed") << l << QStringList{"log", "panel.log"} << "<&- 2>&-" << 0
+                                                            << QStringList{"read 69", "read 67", "read 66"};
+    QTest::newRow("bad threshold, errors closed") << l << QStringList{"threshold", "99"} << "2>&-" << 2
+                                                  << QStringList();
+    QTest::newRow("short answer, input and errors closed") << l << QStringList{"status", "--json"} << "2>&- <&-" << 1
+                                                           << QStringList{"read 65", "read 69"};
+}
+
+void TestControlTool::nothingReachesTheDriverByAccident()
+{
+    QFETCH(QString, program);
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, closing);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, sent);
+
+    PreloadedRun preloaded;
+    if (QTest::currentDataTag() == QByteArray("short answer, input and errors closed"))
+        preloaded.setScenario("lunari.override.69 = 1\n");
+    const PreloadedRun::Result run = preloaded.runInShell(QStringLiteral("\"$0\" \"$@\" ") + closing, tool(program),
+                                                          arguments);
+    QCOMPARE(run.exitCode, exitCode);
+    const QList<Exchange> exchanges = preloaded.transcript();
+    QCOMPARE(wire(exchanges), sent);
+    for (const Exchange &exchange : exchanges)
+        QVERIFY2(exchange.kind == Exchange::OpenFailed || exchange.fd > 2, qPrintable(QString::number(exchange.fd)));
+}
+
+void TestControlTool::stopsWhateverItIsDoing_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("scenario");
+    QTest::addColumn<bool>("fullPipe");
+    QTest::addColumn<int>("signal");
+
+    const QString l = QStringLiteral("lunarictl");
+    QTest::newRow("watch waiting for the driver") << l << QStringList{"watch"}
+                                                  << QByteArray("lunari.delayMs = 20000\n") << false << int(SIGINT);
+    QTest::newRow("record waiting for the driver") << l << QStringList{"record", "panel.rec"}
+                                                   << QByteArray("at 0.3 lunari.delayMs = 20000\n") << false
+                                                   << int(SIGINT);
+    QTest::newRow("watch waiting for a full pipe") << l << QStringList{"watch"} << QByteArray() << true
+                                                   << int(SIGTERM);
+}
+
+void TestControlTool::stopsWhateverItIsDoing()
+{
+    QFETCH(QString, program);
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, scenario);
+    QFETCH(bool, fullPipe);
+    QFETCH(int, signal);
+
+    PreloadedRun preloaded;
+    preloaded.setScenario(scenario);
+    const Pipe full(true);
+    QProcess process;
+    preloaded.start(process, QStringLiteral("/bin/bash"),
+                    QStringList{"-c", QStringLiteral("exec \"$0\" \"$@\" ") + (fullPipe ? full.redirection() : QString()),
+                                tool(program)} + arguments);
+    QTest::qWait(1500);
+    QCOMPARE(process.state(), QProcess::Running);
+    ::kill(pid_t(process.processId()), signal);
+    QVERIFY(process.waitForFinished(3000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+    QCOMPARE(process.readAllStandardError(), QByteArray());
+    if (arguments.contains(QStringLiteral("record"))) {
+        Recording::Data data;
+        QVERIFY(Recording::parse(readFile(preloaded.path(QStringLiteral("panel.rec"))).toStdString(), &data, nullptr));
+        QVERIFY(!data.frames.empty());
+    }
+}
+
+void TestControlTool::watchAsJsonKeepsItsRate()
+{
+    PreloadedRun preloaded;
+    QProcess watching;
+    preloaded.start(watching, tool(QStringLiteral("pravexctl")),
+                    {QStringLiteral("watch"), QStringLiteral("--json"), QStringLiteral("--seconds"), QStringLiteral("3")});
+    QTest::qWait(700);
+    ::kill(pid_t(watching.processId()), SIGSTOP);
+    QTest::qWait(1200);
+    ::kill(pid_t(watching.processId()), SIGCONT);
+    QVERIFY(watching.waitForFinished(10000));
+    QCOMPARE(watching.exitCode(), 0);
+
+    // Every line one object; after the pause, no refresh is made up.
+    QList<QDateTime> times;
+    for (const QByteArray &line : watching.readAllStandardOutput().split('\n')) {
+        if (line.isEmpty())
+            continue;
+        const QJsonObject object = QJsonDocument::fromJson(line).object();
+        QVERIFY2(object.value(QStringLiteral("strongest")).isObject(), line.constData());
+        times << QDateTime::fromString(object.value(QStringLiteral("timestamp")).toString(), Qt::ISODateWithMs);
+        QVERIFY2(times.last().isValid() && times.last().timeSpec() == Qt::UTC, line.constData());
+    }
+    QVERIFY2(times.size() >= 5 && times.size() <= 11, qPrintable(QString::number(times.size())));
+    for (int i = 1; i < times.size(); ++i)
+        QVERIFY2(times[i - 1].msecsTo(times[i]) >= 150, qPrintable(times[i].toString(Qt::ISODateWithMs)));
+}
+
+void TestControlTool::errorEndsTheProgressLine()
+{
+    // Progress is shown on a terminal only: script(1) gives the program one.
+    PreloadedRun preloaded;
+    preloaded.setScenario("at 0.5 lunari.failReads = 1\n");
+    const PreloadedRun::Result run = preloaded.runInShell(QStringLiteral("script -qec \"$0 $*\" /dev/null"),
+                                                          tool(QStringLiteral("lunarictl")),
+                                                          {QStringLiteral("record"), QStringLiteral("panel.rec")});
+    QVERIFY2(run.output.contains(" frames "), run.output.constData());
+    const QByteArray message = "lunarictl: /proc/rodurirede/communication: transfer failed in the matrix query "
+                               "(Input/output error)";
+    QVERIFY2(QByteArray(run.output).replace('\r', '\n').split('\n').contains(message), run.output.constData());
 }
 
 void TestControlTool::logIsTheWindowProgramsLog()
@@ -263,7 +672,9 @@ void TestControlTool::ctrlCLeavesACompleteRecording()
     QProcess recorder;
     const QString file = preloaded.path(QStringLiteral("interrupted.rec"));
     preloaded.start(recorder, tool(QStringLiteral("lunarictl")), {QStringLiteral("record"), file});
-    QTRY_VERIFY(readFile(file).count("\nframe ") >= 3);
+    // The recording is written beside its name and takes the name when it stops.
+    QTRY_VERIFY(wire(preloaded.transcript()).count(QStringLiteral("read 66")) >= 3);
+    QVERIFY(!QFile::exists(file));
     ::kill(pid_t(recorder.processId()), SIGINT);
     QVERIFY(recorder.waitForFinished(5000));
     QCOMPARE(recorder.exitStatus(), QProcess::NormalExit);
@@ -273,18 +684,24 @@ void TestControlTool::ctrlCLeavesACompleteRecording()
     Recording::Data data;
     QVERIFY(Recording::parse(text.toStdString(), &data, nullptr));
     QCOMPARE(int(data.frames.size()), text.count("\nframe "));
+    QCOMPARE(filesIn(preloaded.path(QString())).filter(QStringLiteral("interrupted")),
+             QStringList{"interrupted.rec"});
 }
 
 void TestControlTool::frameOfAMoment_data()
 {
     QTest::addColumn<double>("seconds");
     QTest::addColumn<double>("frame");   // the time of the frame on show
-    // Frames at 0, 0.1 and 0.3, taken every 100 ms: the loop is 0.4 s long.
+    // Frames at 0, 0.1 and 0.3, taken every 100 ms: the loop is 0.4 s long,
+    // and the nearest frame is on show.
     QTest::newRow("start") << 0.0 << 0.0;
-    QTest::newRow("between") << 0.25 << 0.1;
-    QTest::newRow("last") << 0.39 << 0.3;
-    QTest::newRow("looped") << 0.45 << 0.0;
-    QTest::newRow("looped twice") << 0.92 << 0.1;
+    QTest::newRow("just before a frame") << 0.09 << 0.1;
+    QTest::newRow("nearer the earlier") << 0.19 << 0.1;
+    QTest::newRow("nearer the later") << 0.21 << 0.3;
+    QTest::newRow("last") << 0.34 << 0.3;
+    QTest::newRow("near the loop's end") << 0.38 << 0.0;
+    QTest::newRow("looped") << 0.42 << 0.0;
+    QTest::newRow("looped twice") << 0.93 << 0.1;
 }
 
 void TestControlTool::frameOfAMoment()
@@ -299,6 +716,38 @@ void TestControlTool::frameOfAMoment()
         data.frames.push_back(f);
     }
     QCOMPARE(Recording::frameAt(data, seconds)->time, frame);
+}
+
+void TestControlTool::recordingNumbersAreStrict_data()
+{
+    QTest::addColumn<QByteArray>("interval");
+    QTest::addColumn<QByteArray>("frames");
+    QTest::addColumn<bool>("valid");
+    QTest::newRow("plain") << QByteArray("80") << QByteArray("0 0.08 1.5") << true;
+    QTest::newRow("a minute") << QByteArray("60000") << QByteArray("0") << true;
+    QTest::newRow("interval with a tail") << QByteArray("80ms") << QByteArray("0") << false;
+    QTest::newRow("interval of two words") << QByteArray("80 90") << QByteArray("0") << false;
+    QTest::newRow("interval too long") << QByteArray("60001") << QByteArray("0") << false;
+    QTest::newRow("interval beyond int") << QByteArray("4294967376") << QByteArray("0") << false;
+    QTest::newRow("interval signed") << QByteArray("+80") << QByteArray("0") << false;
+    QTest::newRow("time not a number") << QByteArray("80") << QByteArray("0 nan") << false;
+    QTest::newRow("time infinite") << QByteArray("80") << QByteArray("0 inf") << false;
+    QTest::newRow("time out of range") << QByteArray("80") << QByteArray("0 1e400") << false;
+    QTest::newRow("time beyond a day") << QByteArray("80") << QByteArray("0 86401") << false;
+    QTest::newRow("time with a tail") << QByteArray("80") << QByteArray("0 0.08s") << false;
+    QTest::newRow("time going back") << QByteArray("80") << QByteArray("0.5 0.4") << false;
+}
+
+void TestControlTool::recordingNumbersAreStrict()
+{
+    QFETCH(QByteArray, interval);
+    QFETCH(QByteArray, frames);
+    QFETCH(bool, valid);
+    QByteArray text = "recording 1\nproduct pravex\ninterval-ms " + interval + "\nstatus 00\nscan-rate 00\n";
+    for (const QByteArray &time : frames.split(' '))
+        text += "frame " + time + " graph 0102\n";
+    Recording::Data data;
+    QCOMPARE(Recording::parse(text.toStdString(), &data, nullptr), valid);
 }
 
 void TestControlTool::besideTheWindowProgram()
@@ -321,6 +770,21 @@ void TestControlTool::besideTheWindowProgram()
     QCOMPARE(window.state(), QProcess::Running);
     for (const Exchange &exchange : preloaded.transcript(window.processId()))
         QVERIFY(exchange.result >= 0);
+}
+
+void TestControlTool::busyBesideAWindowProgramOfAnExclusiveDriver()
+{
+    PreloadedRun preloaded;
+    preloaded.setScenario("lunari.exclusive = 1\n");
+    HeadlessPrograms programs;
+    QProcess &window = *programs.start(Product::lunari, preloaded.path(QString()), preloaded.environment());
+    QVERIFY(window.waitForStarted(10000));
+    QTRY_VERIFY_WITH_TIMEOUT(!preloaded.transcript(window.processId()).isEmpty(), 10000);
+
+    const PreloadedRun::Result status = preloaded.run(tool(QStringLiteral("lunarictl")), {QStringLiteral("status")});
+    QCOMPARE(status.exitCode, 1);
+    QVERIFY2(status.errors.contains("in use by another program"), status.errors.constData());
+    QCOMPARE(window.state(), QProcess::Running);
 }
 
 QTEST_MAIN(TestControlTool)

@@ -41,6 +41,8 @@ def expected_files(program, with_logo):
         f"./usr/share/man/man1/{program}.1.gz",
         f"./usr/share/man/man1/{tool}.1.gz",
         f"./usr/share/doc/{program.replace('_', '-')}/changelog.gz",
+        f"./usr/lib/systemd/system/{tool}-metrics.service",
+        f"./usr/lib/systemd/system/{tool}-metrics.timer",
     }
     files |= {f"./usr/share/icons/hicolor/{n}x{n}/apps/{program}.png" for n in ICON_SIZES}
     files |= {f"./usr/share/{program}/translations/Controller_{lang}.qm" for lang in LANGUAGES}

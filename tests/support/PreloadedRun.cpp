@@ -40,6 +40,8 @@ QProcessEnvironment PreloadedRun::environment() const
     env.insert(QStringLiteral("DRIVERSIM_SCENARIO"), path(QStringLiteral("scenario")));
     env.insert(QStringLiteral("DRIVERSIM_TRANSCRIPT"), path(QStringLiteral("transcript")));
     env.insert(QStringLiteral("DRIVERSIM_CONTROL"), path(QStringLiteral("control")));
+    // Exclusive drivers are shared by the programs of one run only, not by parallel tests.
+    env.insert(QStringLiteral("DRIVERSIM_LOCK_DIR"), directory.path());
     return env;
 }
 
@@ -55,6 +57,11 @@ PreloadedRun::Result PreloadedRun::run(const QString &program, const QStringList
 {
     QProcess process;
     start(process, program, arguments);
+    return finish(process, timeoutMs);
+}
+
+PreloadedRun::Result PreloadedRun::finish(QProcess &process, int timeoutMs)
+{
     Result result;
     if (process.state() == QProcess::NotRunning)
         return result;
@@ -66,6 +73,23 @@ PreloadedRun::Result PreloadedRun::run(const QString &program, const QStringList
     result.output = process.readAllStandardOutput();
     result.errors = process.readAllStandardError();
     return result;
+}
+
+PreloadedRun::Result PreloadedRun::runInShell(const QString &command, const QString &program,
+                                              const QStringList &arguments)
+{
+    // Only the program gets the simulator (and the sanitizer runtime): "$0"
+    // is env(1), which sets the preload for the program it starts.
+    QProcessEnvironment env = environment();
+    env.remove(QStringLiteral("LD_PRELOAD"));
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.setWorkingDirectory(directory.path());
+    process.start(QStringLiteral("/bin/bash"),
+                  QStringList{QStringLiteral("-c"), command, QStringLiteral("/usr/bin/env"),
+                              QStringLiteral("LD_PRELOAD=" DRIVERSIM_PRELOAD_LIST), program} + arguments);
+    process.waitForStarted(10000);
+    return finish(process, 30000);
 }
 
 QList<DriverSim::Exchange> PreloadedRun::transcript(qint64 pid) const

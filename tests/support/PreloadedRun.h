@@ -37,6 +37,10 @@ public:
 
     // Runs the program to its end.
     Result run(const QString &program, const QStringList &arguments, int timeoutMs = 30000);
+    // Runs it from a bash command line in which "$0" "$@" starts the program
+    // with its arguments, e.g. "\"$0\" \"$@\" >&-"; the result is bash's, so
+    // a program killed by signal N ends with 128 + N.
+    Result runInShell(const QString &command, const QString &program, const QStringList &arguments);
     // Starts it, for a test to drive; the caller owns the process.
     void start(QProcess &process, const QString &program, const QStringList &arguments);
 
@@ -44,6 +48,8 @@ public:
     QList<DriverSim::Exchange> transcript(qint64 pid = 0) const;
 
 private:
+    Result finish(QProcess &process, int timeoutMs);
+
     QTemporaryDir directory;
 };
 
