@@ -206,13 +206,16 @@ void CalibrationFrame::placeOver(QWidget *window, int attempt) const
     const QRect real = realGeometry(window);
     if (real.isEmpty() || attempt == 0) {
         logical.moveTopLeft(QPointF(QPointF(place.topLeft()) / ratio).toPoint());
-    } else if (real.topLeft() != place.topLeft()) {
-        // Rather a pixel before the frame's corner than one after it.
-        logical.translate(qFloor((place.x() - real.x()) / ratio), qFloor((place.y() - real.y()) / ratio));
     } else {
-        // In place, but the scale factor leaves no logical size that ends on the frame's far edge.
-        logical.setSize(window->size() + QSize(real.right() < place.right() ? 1 : 0,
-                                               real.bottom() < place.bottom() ? 1 : 0));
+        // Rather a pixel before the frame's corner than one after it.
+        const QPoint step(qFloor((place.x() - real.x()) / ratio), qFloor((place.y() - real.y()) / ratio));
+        if (!step.isNull()) {
+            logical.translate(step);
+        } else {
+            // As close as the scale factor allows; a pixel more reaches the far edge.
+            logical.setSize(window->size() + QSize(real.right() < place.right() ? 1 : 0,
+                                                   real.bottom() < place.bottom() ? 1 : 0));
+        }
     }
     window->setGeometry(logical);
     if (!window->isVisible())
