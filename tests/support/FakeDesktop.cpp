@@ -1,10 +1,14 @@
 #include "tests/support/FakeDesktop.h"
 
+#include "calibration/CalibrationFrame.h"
+
 #include <QGuiApplication>
 #include <QImage>
 #include <QPixmap>
 #include <QScreen>
+#include <QWindow>
 #include <qpa/qplatformscreen.h>
+#include <qpa/qplatformwindow.h>
 #include <qpa/qwindowsysteminterface.h>
 
 #include <memory>
@@ -43,6 +47,21 @@ private:
 
 std::shared_ptr<Monitors> current = std::make_shared<Monitors>();
 
+// The calibration asks the window system for the monitors in device pixels;
+// here the fakes are the window system.
+QList<QRect> fakeMonitors()
+{
+    QList<QRect> monitors;
+    for (QPlatformScreen *monitor : *current)
+        monitors << monitor->geometry();
+    return monitors;
+}
+
+QRect platformGeometry(const QWindow *window)
+{
+    return window->handle() ? window->handle()->geometry() : QRect();
+}
+
 } // namespace
 
 namespace TestSupport {
@@ -56,6 +75,7 @@ void useDesktop(const QList<QRect> &monitors)
         return;
     if (!platformScreen)
         platformScreen = QGuiApplication::primaryScreen()->handle();
+    CalibrationFrame::setWindowSystem(fakeMonitors, platformGeometry);
 
     // The new monitors come first, so that there is always a primary one.
     const std::shared_ptr<Monitors> old = current;
