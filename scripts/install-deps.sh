@@ -17,6 +17,8 @@ packages=(
     # desktops of two monitors, and a window manager that spans them
     xvfb xauth xdotool x11-apps x11-utils fonts-dejavu-core
     xserver-xorg-core xserver-xorg-video-dummy icewm
+    # a headless Wayland compositor with XWayland, its screenshots, and Qt's Wayland platform
+    sway xwayland grim qt6-wayland qtwayland5
     # re-rendering the images in resources/
     imagemagick librsvg2-bin
     # checking the packages as a distribution would; timing the command-line programs
