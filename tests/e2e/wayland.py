@@ -165,7 +165,9 @@ class Compositor:
                                         stderr=subprocess.STDOUT, start_new_session=True, **as_user(user))
         self.wayland = os.path.join(self.runtime, "wayland-1")
         self.ipc = wait_until(self.ipc_socket, 10, "sway's IPC socket")
-        wait_until(lambda: len(self.get("get_outputs")) == len(outputs), 10, "sway's outputs")
+        wanted = sorted((width // scale, height // scale) for width, height, scale in outputs)
+        wait_until(lambda: sorted((o["rect"]["width"], o["rect"]["height"]) for o in self.get("get_outputs"))
+                   == wanted, 10, "sway's outputs in their modes")
         self.display = None
         self.pointer = None
 
