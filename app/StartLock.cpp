@@ -11,9 +11,9 @@
 
 namespace {
 
-QByteArray fileName(const char *key)
+QByteArray fileName(const char *key, const char *suffix)
 {
-    return QByteArray(key).replace(' ', '_') + ".startlock";
+    return QByteArray(key).replace(' ', '_') + suffix;
 }
 
 } // namespace
@@ -34,25 +34,29 @@ StartLock::~StartLock()
         ::close(file);
 }
 
-QByteArray StartLock::path(const char *key)
+QByteArray StartLock::path(const char *key, const char *suffix)
 {
-    return QFile::encodeName(QDir::tempPath()) + '/' + fileName(key);
+    return QFile::encodeName(QDir::tempPath()) + '/' + fileName(key, suffix);
 }
 
-QByteArray StartLock::privatePath(const char *key)
+QByteArray StartLock::privatePath(const char *key, const char *suffix)
 {
     const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (runtime.isEmpty())
         return QByteArray();
-    return QFile::encodeName(runtime) + '/' + fileName(key);
+    return QFile::encodeName(runtime) + '/' + fileName(key, suffix);
+}
+
+int StartLock::open(const QByteArray &name)
+{
+    if (name.isEmpty())
+        return -1;
+    return ::open(name.constData(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
 }
 
 int StartLock::take(const QByteArray &name)
 {
-    if (name.isEmpty())
-        return -1;
-    // No following of links, and no waiting on a FIFO planted under the name.
-    const int candidate = ::open(name.constData(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    const int candidate = open(name);
     if (candidate < 0)
         return -1;
     // A copy holds it only for a moment, so 500 tries 10 ms apart are plenty.

@@ -21,12 +21,15 @@ public:
     StartLock &operator=(const StartLock &) = delete;
 
     // The lock file for a segment key in the temporary directory, shared by
-    // all users.
-    static QByteArray path(const char *key);
+    // all users; other locks of the same key differ in the suffix.
+    static QByteArray path(const char *key, const char *suffix = ".startlock");
     // Where this user's copies meet when the shared file cannot be used:
     // the user's own runtime directory, which nobody else can write.
     // Empty when there is no such directory.
-    static QByteArray privatePath(const char *key);
+    static QByteArray privatePath(const char *key, const char *suffix = ".startlock");
+    // Opens or makes a lock file without following a link or waiting on a
+    // FIFO planted under its name; -1 when that fails.
+    static int open(const QByteArray &name);
 
 private:
     static int take(const QByteArray &name);

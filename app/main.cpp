@@ -1,14 +1,16 @@
 #include "app/main.h"
 
 #include "app/Desktop.h"
+#include "app/InstanceGuard.h"
 #include "app/Product.h"
-#include "app/StartLock.h"
+#include "app/WindowPlacement.h"
 #include "driverlink/Param.h"
 #include "mainwindow/MainDialog.h"
 
 #include <QApplication>
-#include <QSharedMemory>
 #include <QTranslator>
+
+#include <cstdio>
 
 namespace {
 
@@ -38,16 +40,12 @@ int controllerMain(int argc, char **argv, const Product &product)
     // back, so the program ends only when the user closes the main window.
     app.setQuitOnLastWindowClosed(false);
 
-    QSharedMemory guard(QString::fromLatin1(product.instanceKey));
-    bool created = false;
-    {
-        const StartLock lock(product.instanceKey);
-        if (guard.attach(QSharedMemory::ReadOnly))
-            guard.detach();
-        created = guard.create(1, QSharedMemory::ReadWrite);
-    }
-    if (!created)
+    InstanceGuard guard(product.instanceKey);
+    if (!guard.take()) {
+        // One line, so that a start from a menu or a script that shows nothing is not a mystery.
+        std::fprintf(stderr, "%s is already running%s.\n", product.programName, qPrintable(guard.runningCopy()));
         return 0;
+    }
 
     QTranslator translator;
     // Without a catalogue the built-in English texts stay.
@@ -57,8 +55,9 @@ int controllerMain(int argc, char **argv, const Product &product)
     const QSize desktop = desktopSize();
     Param::useDesktop(desktop.width(), desktop.height());
     MainDialog *window = new MainDialog();
-    // The main window is an ordinary window: centre it in its own logical pixels.
-    window->move(centredPosition(desktop / window->devicePixelRatioF(), window->size()));
+    // An ordinary window, centred on the monitor it starts on in Qt's own
+    // pixels, so that it is whole there whatever each monitor's scale.
+    centreOnPrimaryScreen(window);
     // Closing the main window hides it; the calibration hides it too, but
     // then its own window is on screen.
     QObject::connect(window, &QDialog::finished, &app, [window] {
@@ -69,8 +68,5 @@ int controllerMain(int argc, char **argv, const Product &product)
     (void)app.exec();
 
     delete window;
-    // Let go of the segment where no starting copy is in the middle of its check.
-    const StartLock lock(product.instanceKey);
-    guard.detach();
     return 0;
 }

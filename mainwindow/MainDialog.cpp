@@ -1,6 +1,7 @@
 #include "mainwindow/MainDialog.h"
 
 #include "app/Product.h"
+#include "app/WindowPlacement.h"
 #include "calibration/CalibrateArea.h"
 #include "driverlink/KerDriverFunc.h"
 #include "driverlink/Param.h"
@@ -181,6 +182,8 @@ void MainDialog::newGraph()
 void MainDialog::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
+    // Shown again after a calibration during which its monitor went away.
+    keepOnScreen(this);
     // A driver lost and found while a calibration hid the window refreshed the
     // page with the calibration's output setting; show the record as it is now.
     switchSet();

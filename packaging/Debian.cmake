@@ -1,6 +1,15 @@
 # The files Debian wants in every package besides the programs: the change log
 # and, once a licence is chosen, the copyright file.
 
+# With Qt's Wayland platform plugin the launcher runs the program natively on a
+# Wayland session; without it, under XWayland.
+if(CONTROLLER_QT_MAJOR EQUAL 5)
+  set(CONTROLLER_QT_WAYLAND_PACKAGE qtwayland5)
+else()
+  set(CONTROLLER_QT_WAYLAND_PACKAGE qt6-wayland)
+endif()
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS ${CONTROLLER_QT_WAYLAND_PACKAGE})
+
 # "Tue, 08 Dec 2026 12:00:00 +0000" for a date given as YYYY-MM-DD.
 function(_controller_rfc2822_date date out_var)
   string(REGEX MATCH "^([0-9][0-9][0-9][0-9])-([0-9][0-9])-([0-9][0-9])$" matched "${date}")

@@ -61,6 +61,17 @@ find_program(CONTROLLER_GZIP gzip REQUIRED)
 
 # The launcher finds the program relative to itself, so a package unpacked anywhere runs in place.
 file(RELATIVE_PATH CONTROLLER_BIN_TO_PREFIX "/prefix/${CMAKE_INSTALL_BINDIR}" "/prefix")
+# It looks for Qt's Wayland platform plugin beside the X11 one of the Qt the program is built with.
+set(CONTROLLER_QT_PLATFORMS_DIR "")
+if(CONTROLLER_QT_MAJOR EQUAL 5)
+  if(TARGET Qt5::QXcbIntegrationPlugin)
+    get_target_property(_controller_xcb_plugin Qt5::QXcbIntegrationPlugin LOCATION)
+    get_filename_component(CONTROLLER_QT_PLATFORMS_DIR "${_controller_xcb_plugin}" DIRECTORY)
+  endif()
+elseif(QT6_INSTALL_PLUGINS)
+  get_filename_component(CONTROLLER_QT_PLATFORMS_DIR "${QT6_INSTALL_PLUGINS}/platforms" ABSOLUTE
+                         BASE_DIR "${QT6_INSTALL_PREFIX}")
+endif()
 
 foreach(family pravex lunari)
   set(PROGRAM ${family}_controller)
@@ -68,6 +79,8 @@ foreach(family pravex lunari)
   set(PROGRAM_BINARY lib/${PROGRAM}/${PROGRAM})
   set(PROGRAM_DATA ${CMAKE_INSTALL_DATADIR}/${PROGRAM})
   set(BIN_TO_PREFIX ${CONTROLLER_BIN_TO_PREFIX})
+  set(QT_PLATFORMS_DIR ${CONTROLLER_QT_PLATFORMS_DIR})
+  set(QT_WAYLAND_PACKAGE ${CONTROLLER_QT_WAYLAND_PACKAGE})
   set(generated ${CMAKE_BINARY_DIR}/packaging/${family})
   configure_file(${CONTROLLER_PACKAGING_DIR}/launcher.sh.in ${generated}/${PROGRAM} @ONLY)
   configure_file(${CONTROLLER_PACKAGING_DIR}/controller.desktop.in ${generated}/${PROGRAM}.desktop @ONLY)

@@ -19,6 +19,8 @@ packages=(
     xserver-xorg-core xserver-xorg-video-dummy icewm
     # a headless Wayland compositor with XWayland, its screenshots, and Qt's Wayland platform
     sway xwayland grim qt6-wayland qtwayland5
+    # xrandr: which monitor is the primary one
+    x11-xserver-utils
     # re-rendering the images in resources/
     imagemagick librsvg2-bin
     # checking the packages as a distribution would; timing the command-line programs

@@ -391,6 +391,22 @@ def case_calibrate_two_monitors_managed(session, name):
 case_calibrate_two_monitors_managed.display = dict(case_calibrate_two_monitors.display, window_manager="icewm")
 
 
+def case_main_window_scaled_monitors(session, name):
+    # Each monitor at its own scale, the second the primary: the main window
+    # opens whole on the primary monitor, at that monitor's scale.
+    session.x("xrandr", "--output", "DUMMY1", "--primary")
+    program = Program(session, name).start(extra_env={"QT_SCREEN_SCALE_FACTORS": "1;2"})
+    window = program.main_window()
+    session.screenshot("main-window")
+    left, right, bottom = session.width // 2, window["x"] + window["width"], window["y"] + window["height"]
+    check(window["x"] >= left and window["y"] >= 0 and right <= session.width and bottom <= session.height,
+          f"the main window covers ({window['x']}, {window['y']})..({right}, {bottom}), "
+          f"not inside the primary monitor ({left}, 0)..({session.width}, {session.height})")
+
+
+case_main_window_scaled_monitors.display = case_calibrate_two_monitors.display
+
+
 def case_calibrate_error(session, name):
     family = Program.FAMILIES[name]
     program = Program(session, name, scenario(family, calibStep=0)).start()
@@ -555,6 +571,7 @@ CASES = {
     "calibrate_scaled": case_calibrate_scaled,
     "calibrate_two_monitors": case_calibrate_two_monitors,
     "calibrate_two_monitors_managed": case_calibrate_two_monitors_managed,
+    "main_window_scaled_monitors": case_main_window_scaled_monitors,
 }
 
 

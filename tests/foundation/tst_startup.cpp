@@ -1,6 +1,6 @@
-// Start-up of the real programs: single instance, exit status, centring.
-#include "app/Desktop.h"
+// Start-up of the real programs: single instance, exit status, placement.
 #include "app/Product.h"
+#include "app/WindowPlacement.h"
 #include "tests/support/HeadlessPrograms.h"
 #include "tests/support/TestSupport.h"
 
@@ -21,6 +21,8 @@ private slots:
     void cleanup();
     void centring_data();
     void centring();
+    void keptOnScreen_data();
+    void keptOnScreen();
     void secondCopyEndsAtOnce_data();
     void secondCopyEndsAtOnce();
     void bothProgramsRunSideBySide();
@@ -49,21 +51,53 @@ void TestStartup::cleanup()
 
 void TestStartup::centring_data()
 {
-    QTest::addColumn<QSize>("desktop");
+    QTest::addColumn<QRect>("screen");
     QTest::addColumn<QSize>("window");
     QTest::addColumn<QPoint>("position");
-    QTest::newRow("full hd, odd window") << QSize(1920, 1080) << QSize(401, 300) << QPoint(759, 390);
-    QTest::newRow("pravex window") << QSize(1024, 768) << QSize(309, 240) << QPoint(357, 264);
-    QTest::newRow("lunari window") << QSize(1024, 768) << QSize(309, 238) << QPoint(357, 265);
-    QTest::newRow("window wider than desktop") << QSize(300, 200) << QSize(401, 300) << QPoint(-50, -50);
+    QTest::newRow("full hd, odd window") << QRect(0, 0, 1920, 1080) << QSize(401, 300) << QPoint(759, 390);
+    QTest::newRow("pravex window") << QRect(0, 0, 1024, 768) << QSize(309, 240) << QPoint(357, 264);
+    QTest::newRow("lunari window") << QRect(0, 0, 1024, 768) << QSize(309, 238) << QPoint(357, 265);
+    QTest::newRow("primary right of another") << QRect(1920, 0, 1024, 768) << QSize(309, 240) << QPoint(2277, 264);
+    QTest::newRow("primary left of and below another") << QRect(-1024, 312, 1024, 768) << QSize(309, 240)
+                                                       << QPoint(-667, 576);
+    QTest::newRow("window larger than the screen") << QRect(0, 0, 300, 200) << QSize(401, 300) << QPoint(0, 0);
+    QTest::newRow("window wider than a screen not at origin") << QRect(100, 50, 300, 400) << QSize(401, 300)
+                                                             << QPoint(100, 100);
 }
 
 void TestStartup::centring()
 {
-    QFETCH(QSize, desktop);
+    QFETCH(QRect, screen);
     QFETCH(QSize, window);
     QFETCH(QPoint, position);
-    QCOMPARE(centredPosition(desktop, window), position);
+    QCOMPARE(centredOn(screen, window), position);
+}
+
+void TestStartup::keptOnScreen_data()
+{
+    QTest::addColumn<QRect>("frame");
+    QTest::addColumn<QVector<QRect>>("screens");
+    QTest::addColumn<QPoint>("position");
+    const QRect left(0, 0, 1024, 768);
+    const QRect right(1024, 0, 1280, 1024);
+    QTest::newRow("one monitor, on it") << QRect(357, 264, 309, 240) << QVector<QRect>{left} << QPoint(357, 264);
+    QTest::newRow("two monitors, on the second") << QRect(1500, 700, 309, 240) << QVector<QRect>{left, right}
+                                                 << QPoint(1500, 700);
+    QTest::newRow("across two, mostly on the first") << QRect(800, 100, 309, 240) << QVector<QRect>{left, right}
+                                                      << QPoint(715, 100);
+    QTest::newRow("past the bottom") << QRect(1100, 900, 309, 240) << QVector<QRect>{left, right}
+                                     << QPoint(1100, 784);
+    QTest::newRow("on a monitor gone") << QRect(1500, 700, 309, 240) << QVector<QRect>{left} << QPoint(357, 264);
+    QTest::newRow("larger than the monitor") << QRect(-50, -50, 1100, 800) << QVector<QRect>{left} << QPoint(0, 0);
+}
+
+void TestStartup::keptOnScreen()
+{
+    QFETCH(QRect, frame);
+    QFETCH(QVector<QRect>, screens);
+    QFETCH(QPoint, position);
+    // The first monitor is the primary.
+    QCOMPARE(::keptOnScreen(frame, screens, screens.first()), position);
 }
 
 void TestStartup::secondCopyEndsAtOnce_data()

@@ -1,18 +1,24 @@
-// The single-instance guard against copies killed without releasing it and
-// copies started at the same instant: exactly one copy runs.
+// The single-instance guard against copies killed without releasing it,
+// copies started at the same instant and copies of other users: exactly one
+// copy runs, and a refused one says which.
+#include "app/InstanceGuard.h"
 #include "app/Product.h"
 #include "app/StartLock.h"
 #include "tests/support/HeadlessPrograms.h"
 #include "tests/support/TestSupport.h"
 
 #include <QProcess>
+#include <QScopeGuard>
+#include <QSystemSemaphore>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
+#include <sys/shm.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -131,6 +137,8 @@ private slots:
     void killedCopiesLeaveNoBlockingSegment();
     void plantedStartLock_data();
     void plantedStartLock();
+    void sharedMachine_data();
+    void sharedMachine();
 
 private:
     QTemporaryDir workDir;
@@ -287,6 +295,150 @@ void TestInstances::plantedStartLock()
     if (holder >= 0)
         ::close(holder);
     removePlanted();
+}
+
+namespace {
+
+// The first program, headless, with a temporary folder of its own, as this
+// user or as nobody.
+QProcess *startCopy(QObject *owner, const QString &temp, bool asNobody)
+{
+    auto *process = new QProcess(owner);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("TMPDIR"), temp);
+    environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    process->setProcessEnvironment(environment);
+    process->setWorkingDirectory(temp);
+    const QString program = TestSupport::windowProgram(Product::pravex);
+    if (asNobody) {
+        const passwd *nobody = ::getpwnam("nobody");
+        process->start(QStringLiteral("setpriv"), {QStringLiteral("--reuid=%1").arg(nobody->pw_uid),
+                                                   QStringLiteral("--regid=%1").arg(nobody->pw_gid),
+                                                   QStringLiteral("--clear-groups"), program});
+    } else {
+        process->start(program, QStringList());
+    }
+    return process;
+}
+
+// Removes the segments that ended copies left behind in folders that are gone.
+void releaseSegmentsOf(const QList<qint64> &processes)
+{
+    QFile list(QStringLiteral("/proc/sysvipc/shm"));
+    if (!list.open(QIODevice::ReadOnly))
+        return;
+    (void)list.readLine();
+    for (QByteArray line = list.readLine(); !line.isEmpty(); line = list.readLine()) {
+        // key shmid perms size cpid lpid nattch ...
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() > 6 && fields.at(6) == "0" && processes.contains(fields.at(4).toLongLong()))
+            ::shmctl(fields.at(1).toInt(), IPC_RMID, nullptr);
+    }
+}
+
+QString userName(bool nobody)
+{
+    const passwd *entry = nobody ? ::getpwnam("nobody") : ::getpwuid(::geteuid());
+    return entry ? QString::fromLocal8Bit(entry->pw_name) : QString();
+}
+
+} // namespace
+
+void TestInstances::sharedMachine_data()
+{
+    QTest::addColumn<bool>("firstAsNobody");
+    QTest::addColumn<int>("firstEnd"); // the signal that ends the first copy; 0 leaves it running
+    QTest::addColumn<bool>("nextAsNobody");
+    QTest::addColumn<bool>("freshTemporaryFolder");
+    QTest::newRow("own copy runs") << false << 0 << false << false;
+    QTest::newRow("root's copy runs, nobody starts") << false << 0 << true << false;
+    QTest::newRow("nobody's copy runs, root starts") << true << 0 << false << false;
+    QTest::newRow("root's copy killed, nobody starts") << false << SIGKILL << true << false;
+    QTest::newRow("nobody's copy killed, root starts") << true << SIGKILL << false << false;
+    QTest::newRow("copies terminated, temporary folder made anew") << false << SIGTERM << false << true;
+}
+
+void TestInstances::sharedMachine()
+{
+    QFETCH(bool, firstAsNobody);
+    QFETCH(int, firstEnd);
+    QFETCH(bool, nextAsNobody);
+    QFETCH(bool, freshTemporaryFolder);
+    if ((firstAsNobody || nextAsNobody) && (::geteuid() != 0 || !::getpwnam("nobody")))
+        QSKIP("starting a copy as another user needs root and the user nobody");
+
+    // A folder of the test's own, so no copy of another test run meets these.
+    QTemporaryDir base;
+    QVERIFY(base.isValid() && ::chmod(QFile::encodeName(base.path()).constData(), 0755) == 0);
+    const QString temp = base.filePath(QStringLiteral("tmp"));
+    const bool hadTemp = qEnvironmentVariableIsSet("TMPDIR");
+    const QByteArray oldTemp = qgetenv("TMPDIR");
+    const auto restoreTemp = qScopeGuard([hadTemp, oldTemp] {
+        if (hadTemp)
+            qputenv("TMPDIR", oldTemp);
+        else
+            qunsetenv("TMPDIR");
+    });
+    qputenv("TMPDIR", QFile::encodeName(temp));
+    QObject copies;
+    auto makeTemp = [&temp] {
+        QDir(temp).removeRecursively();
+        return QDir().mkdir(temp) && ::chmod(QFile::encodeName(temp).constData(), 01777) == 0;
+    };
+    QVERIFY(makeTemp());
+
+    // Four rounds where the folder is made anew: a new key file can take the
+    // inode, and so the key, of a segment an ended copy left behind.
+    const char *key = Product::pravex.instanceKey;
+    QList<qint64> started;
+    const auto release = qScopeGuard([&started] { releaseSegmentsOf(started); });
+    // The lock that a segment is made under, left by a copy that did not end
+    // cleanly, goes too (it would outlive the folder of its key file).
+    auto releaseLock = [key] { QSystemSemaphore(QString::fromLatin1(key), 1, QSystemSemaphore::Create); };
+    for (int round = 0; round < (freshTemporaryFolder ? 4 : 1); ++round) {
+        QProcess *first = startCopy(&copies, temp, firstAsNobody);
+        QVERIFY(first->waitForStarted());
+        started.append(first->processId());
+        QTRY_VERIFY_WITH_TIMEOUT(InstanceGuard::runningProcess(key) == first->processId()
+                                     || first->state() == QProcess::NotRunning,
+                                 20000);
+        QCOMPARE(first->state(), QProcess::Running);
+        if (firstEnd != 0) {
+            ::kill(static_cast<pid_t>(first->processId()), firstEnd);
+            QVERIFY(first->waitForFinished(5000));
+        }
+        if (freshTemporaryFolder) {
+            releaseLock();
+            QVERIFY(makeTemp());
+        }
+
+        QProcess *next = startCopy(&copies, temp, nextAsNobody);
+        QVERIFY(next->waitForStarted());
+        started.append(next->processId());
+        const bool ended = next->waitForFinished(firstEnd == 0 ? 20000 : 2500);
+        QCOMPARE(ended, firstEnd == 0);
+        QByteArrayList refusals;
+        const QByteArrayList lines = next->readAllStandardError().split('\n');
+        for (const QByteArray &line : lines) {
+            if (line.contains("already running"))
+                refusals.append(line);
+        }
+        if (firstEnd == 0) {
+            QCOMPARE(next->exitCode(), 0);
+            const QString expected = QStringLiteral("pravex_controller is already running as user %1 (process %2).")
+                                         .arg(userName(firstAsNobody))
+                                         .arg(first->processId());
+            QCOMPARE(refusals, QByteArrayList{expected.toLocal8Bit()});
+        } else {
+            QCOMPARE(refusals, QByteArrayList());
+        }
+        for (QProcess *copy : {first, next}) {
+            copy->kill();
+            copy->waitForFinished(5000);
+        }
+        releaseLock();
+    }
 }
 
 QTEST_GUILESS_MAIN(TestInstances)
