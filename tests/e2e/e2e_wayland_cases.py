@@ -37,20 +37,22 @@ def case_calibrate_on_output(session, name):
     drawn there, confirmed in "save the area?", reaches the driver relative to
     that output with the output's size as the screen."""
     program = WaylandProgram(session, name, scenario(Program.FAMILIES[name], calibStep=0, calibMode=1)).start()
+    session.bring_to_output(program)
     main = MainWindow(program, state="active", scale=session.units)
-    check(main.window["output"] == session.output["name"],
-          f"the main window opened on {main.window['output']}, not on {session.output['name']}")
     start_calibration(program, main)
-    covering = (session.output["name"], True, 0, 0, session.width, session.height)
+    # Covering the output, and no more, is what counts: sway now and then tiles
+    # an X window that asked for full screen before it was mapped, which looks the same.
+    covering = (session.output["name"], 0, 0) + (session.width, session.height) * 2
     seen = []
 
-    def full_screen():
-        seen[:] = [w for w in program.windows() if w["name"] != program.title]
-        return [w for w in seen if (w["output"], w["fullscreen"], w["x"], w["y"], w["width"], w["height"]) == covering]
+    def covers():
+        seen[:] = [w for w in program.windows() if w["name"] not in (program.title, "Prompt")]
+        return [w for w in seen if (w["output"], w["x"], w["y"], w["width"], w["height"], w["own_width"],
+                                    w["own_height"]) == covering]
     try:
-        wait_until(full_screen, 3, "the calibration full screen on the main window's output")
+        wait_until(covers, 3, "the calibration covering the main window's output")
     except Failure:
-        raise Failure(f"the calibration window is {seen}, not full screen on {session.output['name']}")
+        raise Failure(f"the calibration window is {seen}, not covering {session.output['name']}")
     # Even places, so that a scale of 2 maps them to whole logical pixels and back.
     start = (session.width * 6 // 10 & ~1, session.height * 8 // 10 & ~1)
     end = (session.width // 10 & ~1, session.height * 15 // 100 & ~1)
@@ -60,8 +62,12 @@ def case_calibrate_on_output(session, name):
     session.release()
     question = wait_until(lambda: session.windows(program.pid, "Prompt", hidden=True), 3,
                           "the question save the area?")[0]
-    check(question["visible"] and question["output"] == session.output["name"],
-          f"the question save the area? is not shown above the calibration on {session.output['name']}")
+    # "area is too small!" has the same title and is larger.
+    check(question["own_width"] == 180 * session.units, f"a notice of {question['own_width']} pixels wide came, "
+          "not the question save the area?")
+    check(question["visible"] and question["output"] == session.output["name"] and covers(),
+          f"the question save the area? ({question}) is not shown above the calibration ({seen}) "
+          f"on {session.output['name']}")
     session.screenshot("save-the-area")
     # "OK" is only reachable when the question is shown above the full-screen calibration.
     units = session.units

@@ -23,7 +23,7 @@ from e2e import (SKIPPED, Failure, Image, Program, Session, check, load_config, 
 
 # The account sway and the programs run as when the tests run as root.
 TEST_USER = "controller-e2e"
-TOOLS = ("sway", "swaymsg", "grim", "Xwayland", "convert")
+TOOLS = ("sway", "swaymsg", "grim", "Xwayland", "xprop", "convert")
 # BTN_LEFT of linux/input-event-codes.h.
 BUTTON_LEFT = 0x110
 
@@ -195,7 +195,16 @@ class Compositor:
                            "sway's environment")
         values = dict(line.split("=", 1) for line in lines if "=" in line)
         check("DISPLAY" in values, "sway runs no XWayland")
-        return values["DISPLAY"]
+        display = values["DISPLAY"]
+
+        # XWayland lets in its own user only. A program that connects before sway's window manager is there takes
+        # the X server as one without window manager and never asks for full screen.
+        def window_manager_ready():
+            result = subprocess.run(["xprop", "-root", "_NET_SUPPORTED"], env=dict(os.environ, DISPLAY=display),
+                                    capture_output=True, text=True, timeout=10, **as_user(self.user))
+            return "_NET_WM_STATE_FULLSCREEN" in result.stdout
+        wait_until(window_manager_ready, 10, "sway's X window manager on XWayland")
+        return display
 
     def start_pointer(self):
         layout = self.get("get_tree")["rect"]
@@ -269,8 +278,9 @@ class WaylandSession(Session):
         if self.platform == "xcb":
             self.display = self.compositor.x_display()
         self.compositor.start_pointer()
-        # New windows open on the output the pointer is on.
-        self.move(self.width // 2, self.height // 2)
+        # New windows open on the output the pointer is on: the first one.
+        first = min(self.compositor.get("get_outputs"), key=lambda o: o["rect"]["x"])["rect"]
+        self.compositor.pointer.move(first["x"] + first["width"] // 2, first["y"] + first["height"] // 2)
         log(f"sway with outputs {self.layout_outputs}, programs on {self.output['name']} through {self.platform}, "
             f"{self.width}x{self.height} in their units")
 
@@ -353,8 +363,22 @@ class WaylandSession(Session):
                           "fullscreen": view["fullscreen_mode"] != 0,
                           "visible": view["visible"],
                           "x": (rect["x"] - origin["x"]) * self.units, "y": (rect["y"] - origin["y"]) * self.units,
-                          "width": rect["width"] * self.units, "height": rect["height"] * self.units})
+                          "width": rect["width"] * self.units, "height": rect["height"] * self.units,
+                          # The size the program gave its window, whatever part of it sway shows.
+                          "own_width": view["geometry"]["width"] * self.units,
+                          "own_height": view["geometry"]["height"] * self.units})
         return found
+
+    def bring_to_output(self, program):
+        """Moves the program's main window onto the chosen output, as its user
+        would before calibrating, when it opened on another."""
+        window = program.main_window()
+        if window["output"] != self.output["name"]:
+            log(f"move the main window from {window['output']} to {self.output['name']}")
+            self.compositor.message(f"[con_id={window['id']}]", "move", "container", "to", "output",
+                                    self.output["name"])
+            wait_until(lambda: program.main_window()["output"] == self.output["name"], 3,
+                       f"the main window on {self.output['name']}")
 
     # teardown
 
