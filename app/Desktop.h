@@ -1,32 +1,45 @@
 #ifndef DESKTOP_H
 #define DESKTOP_H
 
+#include <QList>
 #include <QPoint>
 #include <QRect>
 #include <QSize>
+#include <QStringList>
+#include <QWindow>
 
-class QWidget;
+// What the window system itself says about the desktop: on X11 the X server,
+// asked through XCB; elsewhere Qt's public screens. Needs the application object.
 
-// The whole virtual desktop in device pixels, as the window system sees it:
-// every monitor, whatever scale factor Qt applies. Needs the application object.
-QRect desktopGeometry();
+// The desktop in device pixels: the X server's root window on X11, the
+// monitors' bounding box from the origin elsewhere.
 QSize desktopSize();
 
 // Top-left corner that centres a window on the desktop, with integer halves.
 QPoint centredPosition(const QSize &desktop, const QSize &window);
 
-// The window system's own geometry of a top-level window, in device pixels;
-// empty until the window has been created.
-QRect deviceGeometry(const QWidget *window);
+namespace X11Desktop {
 
-// Where the top-left pixel of a top-level window lies on the desktop, in
-// device pixels: (0, 0) for a window that covers the desktop exactly.
-QPoint desktopPosition(const QWidget *window, const QRect &desktop);
+// True when the program runs on an X server (Qt's xcb platform).
+bool available();
+// True when that X server is XWayland, which a Wayland compositor runs and
+// whose outputs are the compositor's.
+bool isXWayland();
+// The root window, in X pixels.
+QRect root();
+// The monitors (Xinerama), in X pixels; empty where the server has no such list.
+QList<QRect> monitors();
+// Where a shown window really is, in X pixels of the root window; empty while
+// it is not created or mapped.
+QRect windowGeometry(WId window);
+// Asks the window manager to stretch a full-screen window over every
+// monitor; false where the window manager cannot.
+bool spanMonitors(WId window);
 
-// Shows a top-level window over the given desktop: full screen where there is
-// one monitor; over several, full screen across all of them where the window
-// manager can do that, else placed over the desktop by its own geometry,
-// reaching past it by a pixel where Qt's scale factor does not allow better.
-void showOverDesktop(QWidget *window, const QRect &desktop);
+// An X server is XWayland when it says so (its XWAYLAND extension) or names
+// its outputs as XWayland does ("XWAYLAND0", ...).
+bool looksLikeXWayland(bool xwaylandExtension, const QStringList &outputNames);
+
+} // namespace X11Desktop
 
 #endif // DESKTOP_H

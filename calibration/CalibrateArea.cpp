@@ -1,6 +1,5 @@
 #include "calibration/CalibrateArea.h"
 
-#include "app/Desktop.h"
 #include "app/Product.h"
 #include "calibration/Message.h"
 #include "driverlink/KerDriverFunc.h"
@@ -46,12 +45,11 @@ void paintOutline(QPainter &painter, const QRect &area)
 
 void paintTarget(QPainter &painter, const QRect &area, int status, int value)
 {
-    const int left = area.x();
-    const int top = area.y();
     const int w = area.width();
     const int h = area.height();
-    const int cx = status == 2 ? left + 9 * w / 10 : left + w / 10;
-    const int cy = status == 3 ? top + 9 * h / 10 : top + h / 10;
+    const QPoint centre = CalibrateArea::targetCentre(area, status);
+    const int cx = centre.x();
+    const int cy = centre.y();
     const int r = w > h ? h / 15 : w / 15;
     // On a very large area the product passes 32 bits.
     const int p = static_cast<int>(static_cast<qint64>(value) * r / FullTarget);
@@ -99,7 +97,8 @@ CalibrateArea::CalibrateArea(QDialog *mainDialog)
       dragY(param->screenHeight),
       messageDialog(nullptr),
       promptDialog(nullptr),
-      calibrating(false)
+      calibrating(false),
+      frame(QSize(param->screenWidth, param->screenHeight))
 {
     modeBox->addItem(tr("Normal mode"));
     modeBox->addItem(tr("Erea mode"));
@@ -139,6 +138,14 @@ void CalibrateArea::paintCalibration(QPainter &painter, const QRect &area, int s
         paintRubberBand(painter, band);
 }
 
+QPoint CalibrateArea::targetCentre(const QRect &area, int status)
+{
+    const int w = area.width();
+    const int h = area.height();
+    return QPoint(status == 2 ? area.x() + 9 * w / 10 : area.x() + w / 10,
+                  status == 3 ? area.y() + 9 * h / 10 : area.y() + h / 10);
+}
+
 void CalibrateArea::reject()
 {
     if (calibrating)
@@ -167,10 +174,14 @@ void CalibrateArea::calStart()
 
     calibrating = true;
     setWindowFlags(Qt::FramelessWindowHint);
-    showOverDesktop(this, desktop);
-    layOut();
+    frame.show(this);
+    followWindow();
+    // Window managers place a full-screen window a moment after it is shown.
+    QTimer::singleShot(0, this, [this] { checkPlacement(0); });
     if (mainDialog)
         mainDialog->close();
+    if (modeBox->currentIndex() == 0)
+        warnOfHoles();
 }
 
 void CalibrateArea::calStop()
@@ -202,6 +213,8 @@ void CalibrateArea::comboxSelect(int index)
         hintLabel->setText(QString());
         if (Product::active().sendsCalibrateMode)
             SetCalibrateMode(0);
+        if (calibrating)
+            warnOfHoles();
     } else if (index == 1) {
         mode = 1;
         useAreaOfIndex(1);
@@ -236,12 +249,18 @@ void CalibrateArea::mouseReleaseEvent(QMouseEvent *event)
     if (modeBox->currentIndex() == 0)
         return;
 
+    // The quarter rule counts against the monitor the drag starts on, so that
+    // a small touch monitor beside a large one can be drawn whole.
+    QRect quarter = frame.monitorAt(QPoint(pressX, pressY));
+    if (quarter.isNull())
+        quarter = frame.rect();
     if (std::abs(dragX) < MinimumDragWidth) {
         // A click or a narrow drag.
-    } else if (std::abs(dragX) < param->screenWidth / 4 || std::abs(dragY) < param->screenHeight / 4) {
+    } else if (std::abs(dragX) < quarter.width() / 4 || std::abs(dragY) < quarter.height() / 4) {
         showPrompt(tr("area is too small!"));
     } else {
-        Message *message = new Message();
+        Message *message = new Message(this);
+        centreOnControls(message);
         messageDialog = message;
         message->exec();
         if (Message::ret != 0) {
@@ -268,7 +287,7 @@ void CalibrateArea::paintEvent(QPaintEvent *)
         QPainter painter(this);
         const qreal ratio = devicePixelRatioF();
         painter.scale(1 / ratio, 1 / ratio);
-        painter.translate(-desktopPosition(this, desktop));
+        painter.translate(-windowOffset);
         paintCalibration(painter, QRect(rectLeft, rectTop, rectRight - rectLeft, rectBottom - rectTop),
                          status, param->calibValue, drawing, QRect(pressX, pressY, dragX, dragY));
     }
@@ -278,44 +297,90 @@ void CalibrateArea::paintEvent(QPaintEvent *)
     handOver();
     calStop();
     if (status == 5)
-        showPrompt(tr("Calibrate exception!"));
+        showPrompt(tr("Calibrate exception!"), mainDialog);
 }
 
 bool CalibrateArea::event(QEvent *event)
 {
     if (event->type() == QEvent::Move || event->type() == QEvent::Resize)
-        layOut();
+        followWindow();
     return QDialog::event(event);
 }
 
 void CalibrateArea::followDesktop()
 {
-    const QRect now = desktopGeometry();
-    desktop = now.isEmpty() ? QRect(0, 0, param->screenWidth, param->screenHeight) : now;
-    if (desktop.size() == QSize(param->screenWidth, param->screenHeight))
+    frame = CalibrationFrame::ofSession(mainDialog);
+    if (frame.size().isEmpty())
+        frame = CalibrationFrame(QSize(param->screenWidth, param->screenHeight));
+    if (frame.size() == QSize(param->screenWidth, param->screenHeight))
         return;
-    param->screenWidth = desktop.width();
-    param->screenHeight = desktop.height();
+    param->screenWidth = frame.size().width();
+    param->screenHeight = frame.size().height();
     // The driver's area edges were turned into pixels of the old screen.
     (void)GetBasicStatus(param);
     useAreaOfIndex(modeBox->currentIndex());
 }
 
+void CalibrateArea::checkPlacement(int attempt)
+{
+    if (!calibrating || !isVisible())
+        return;
+    followWindow();
+    if (frame.covered(this) || attempt >= 40)
+        return;
+    // The window manager has had its chance; the window places itself.
+    if (attempt >= 4)
+        frame.placeOver(this, attempt - 4);
+    QTimer::singleShot(50, this, [this, attempt] { checkPlacement(attempt + 1); });
+}
+
+void CalibrateArea::followWindow()
+{
+    windowOffset = isVisible() ? frame.windowOffset(this) : QPoint();
+    layOut();
+}
+
+void CalibrateArea::warnOfHoles()
+{
+    // "Normal mode" targets between monitors could never be touched.
+    const QRect whole = frame.rect();
+    for (int status = 1; status <= 3; ++status) {
+        if (!frame.shows(targetCentre(whole, status))) {
+            showPrompt(tr("The whole-desktop calibration cannot be shown: its targets would lie between "
+                          "the monitors. Use \"Erea mode\" and draw the touch area on the touch screen."));
+            return;
+        }
+    }
+}
+
 void CalibrateArea::layOut()
 {
-    const int w = param->screenWidth;
-    const int h = param->screenHeight;
+    // The controls go on the monitor the main window was on, laid out on it
+    // as on a screen of its own.
+    const QRect monitor = frame.controlsMonitor();
+    const int w = monitor.width();
+    const int h = monitor.height();
     const int a = w / 40;
     const int b = h / 40;
+    const int left = monitor.x();
+    const int top = monitor.y();
     const qreal ratio = devicePixelRatioF();
-    const QPoint origin = desktopPosition(this, desktop);
+    const QPoint origin = windowOffset;
     auto place = [ratio, origin](QWidget *widget, int x, int y, int width, int height) {
         const QRectF device(x - origin.x(), y - origin.y(), width, height);
         widget->setGeometry(QRectF(device.topLeft() / ratio, device.size() / ratio).toRect());
     };
-    place(modeBox, w / 2 - 2 * a, h / 2 - 2 * b, 4 * a, b);
-    place(hintLabel, w / 2 - 2 * a, h / 2 - b, 4 * a, 2 * b);
-    place(quitButton, w / 2 - a, h / 2 + b, 2 * a, 2 * b);
+    place(modeBox, left + w / 2 - 2 * a, top + h / 2 - 2 * b, 4 * a, b);
+    place(hintLabel, left + w / 2 - 2 * a, top + h / 2 - b, 4 * a, 2 * b);
+    place(quitButton, left + w / 2 - a, top + h / 2 + b, 2 * a, 2 * b);
+}
+
+void CalibrateArea::centreOnControls(QWidget *dialog) const
+{
+    if (!isVisible())
+        return;
+    const QPointF centre = QPointF(frame.controlsMonitor().center() - windowOffset) / devicePixelRatioF();
+    dialog->move(mapToGlobal(centre.toPoint()) - QPoint(dialog->width() / 2, dialog->height() / 2));
 }
 
 void CalibrateArea::useAreaOfIndex(int index)
@@ -343,7 +408,7 @@ void CalibrateArea::checkDesktop()
     // Look once the window system has finished the change: a monitor going
     // away is still listed while it is being removed.
     QMetaObject::invokeMethod(this, [this] {
-        if (calibrating && desktopGeometry() != desktop)
+        if (calibrating && !frame.stillHolds())
             calStop();
     }, Qt::QueuedConnection);
 }
@@ -356,15 +421,17 @@ QPoint CalibrateArea::devicePosition(const QMouseEvent *event) const
 #else
     const QPointF position = event->windowPos();
 #endif
-    const qreal ratio = devicePixelRatioF();
-    return QPoint(qRound(position.x() * ratio), qRound(position.y() * ratio)) + desktopPosition(this, desktop);
+    return CalibrationFrame::toFrame(position, devicePixelRatioF(), windowOffset);
 }
 
-void CalibrateArea::showPrompt(const QString &text)
+void CalibrateArea::showPrompt(const QString &text, QWidget *over)
 {
     // A status 5 can arrive while "area is too small!" is still open below.
     Prompt *outer = promptDialog;
-    Prompt *prompt = new Prompt(text);
+    // Transient for the window it belongs to, so that it stays above it.
+    Prompt *prompt = new Prompt(text, over ? over : this);
+    if (!over)
+        centreOnControls(prompt);
     promptDialog = prompt;
     prompt->exec();
     delete prompt;

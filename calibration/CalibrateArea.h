@@ -1,7 +1,10 @@
 #ifndef CALIBRATEAREA_H
 #define CALIBRATEAREA_H
 
+#include "calibration/CalibrationFrame.h"
+
 #include <QDialog>
+#include <QPoint>
 #include <QRect>
 
 class Message;
@@ -20,9 +23,10 @@ class QTimer;
 // The full-screen window in which the driver runs its three-target
 // calibration, over the whole screen or over an area drawn with the mouse.
 // It hides the main window while a calibration runs and shows it again at the end.
-// Everything it counts (screen, area, targets, drags) is in device pixels of
-// the whole desktop, every monitor, whatever Qt's scale factor; only the
-// painter and the child widgets see logical pixels.
+// Everything it counts (screen, area, targets, drags) is in pixels of its
+// frame (CalibrationFrame: the X11 root window, or the Wayland output the main
+// window is on), whatever Qt's scale factor; only the painter and the child
+// widgets see logical pixels.
 class CalibrateArea : public QDialog
 {
     Q_OBJECT
@@ -35,6 +39,10 @@ public:
     // statuses 1 to 3 with its progress disc, and the rubber band when drawing.
     static void paintCalibration(QPainter &painter, const QRect &area, int status, int value,
                                  bool drawing, const QRect &band);
+    // The centre of the target of status 1, 2 or 3 on an area.
+    static QPoint targetCentre(const QRect &area, int status);
+    // The frame the running (or last) calibration refers to.
+    const CalibrationFrame &calibrationFrame() const { return frame; }
 
     // Escape or a close request during a calibration ends it as "Quit" does.
     void reject() override;
@@ -55,13 +63,17 @@ protected:
 
 private:
     void followDesktop();
+    void checkPlacement(int attempt);
+    void followWindow();
+    void warnOfHoles();
     void layOut();
     void useAreaOfIndex(int index);
     void watchScreen(QScreen *screen);
     void checkDesktop();
     QPoint devicePosition(const QMouseEvent *event) const;
     void handOver();
-    void showPrompt(const QString &text);
+    void showPrompt(const QString &text, QWidget *over = nullptr);
+    void centreOnControls(QWidget *dialog) const;
 
     Param *param;
     QTimer *pollTimer;
@@ -83,7 +95,8 @@ private:
     Message *messageDialog;
     Prompt *promptDialog;
     bool calibrating;
-    QRect desktop;   // the desktop the running calibration was started on
+    CalibrationFrame frame;   // what the running calibration refers to
+    QPoint windowOffset;      // where the window's top-left pixel lies in the frame
 };
 
 #endif // CALIBRATEAREA_H

@@ -8,8 +8,8 @@
 
 int Message::ret = 0;
 
-Message::Message()
-    : QDialog(nullptr)
+Message::Message(QWidget *parent)
+    : QDialog(parent)
 {
     setWindowTitle(tr("Prompt"));
     resize(180, 100);
@@ -54,8 +54,8 @@ void Message::closeEvent(QCloseEvent *event)
     QDialog::closeEvent(event);
 }
 
-Prompt::Prompt(const QString &text)
-    : QDialog(nullptr)
+Prompt::Prompt(const QString &text, QWidget *parent)
+    : QDialog(parent)
 {
     setWindowTitle(tr("Prompt"));
     resize(320, 180);

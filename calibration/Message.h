@@ -6,6 +6,7 @@
 class QCloseEvent;
 class QKeyEvent;
 class QString;
+class QWidget;
 
 // The "save the area?" question. Both buttons close the dialog through
 // reject(); the answer is left in the class-wide ret (1 for "OK", 0 for
@@ -15,7 +16,8 @@ class Message : public QDialog
     Q_OBJECT
 
 public:
-    Message();
+    // Given the window it belongs to, it stays above that window.
+    explicit Message(QWidget *parent = nullptr);
 
     static int ret;
 
@@ -34,7 +36,7 @@ class Prompt : public QDialog
     Q_OBJECT
 
 public:
-    explicit Prompt(const QString &text);
+    explicit Prompt(const QString &text, QWidget *parent = nullptr);
 };
 
 #endif // MESSAGE_H

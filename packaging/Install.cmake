@@ -196,14 +196,6 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The Qt runtime libraries (and with them the X11 platform plugin) come from the
 # libraries the program links, for whichever Qt it was built against.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The calibration reads the monitors through Qt's platform headers, which hold
-# only for the very Qt release they came with, as Debian's Qt declares.
-if(CONTROLLER_QT_MAJOR EQUAL 5)
-  string(REPLACE "." "-" _controller_qt_abi "${Qt5Core_VERSION}")
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qtbase-abi-${_controller_qt_abi}")
-else()
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-base-abi (= ${Qt6Core_VERSION})")
-endif()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
 include(CPack)

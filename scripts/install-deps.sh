@@ -10,8 +10,10 @@ packages=(
     # Qt 6 (default) and Qt 5.15, with their linguist tools for the translation catalogues
     qt6-base-dev qt6-base-dev-tools qt6-l10n-tools qt6-tools-dev-tools
     qtbase5-dev qtbase5-dev-tools qttools5-dev-tools
-    # Qt's platform headers (monitor geometry in device pixels) and XCB (spanning monitors)
-    qt6-base-private-dev qtbase5-private-dev libxcb1-dev libxcb-xinerama0-dev
+    # XCB: the X server's root window, monitors and window places
+    libxcb1-dev libxcb-xinerama0-dev libxcb-randr0-dev
+    # Qt's platform headers, for the tests alone: they give Qt made-up monitors
+    qt6-base-private-dev qtbase5-private-dev
     libgl-dev
     # headless X for the program tests and the demo; Xorg's dummy driver for
     # desktops of two monitors, and a window manager that spans them
@@ -19,8 +21,9 @@ packages=(
     xserver-xorg-core xserver-xorg-video-dummy icewm
     # a headless Wayland compositor with XWayland, its screenshots, and Qt's Wayland platform
     sway xwayland grim qt6-wayland qtwayland5
-    # xrandr: which monitor is the primary one
-    x11-xserver-utils
+    # a window manager without _NET_WM_FULLSCREEN_MONITORS, and xrandr for new
+    # resolutions and for which monitor is the primary one
+    openbox x11-xserver-utils
     # re-rendering the images in resources/
     imagemagick librsvg2-bin
     # checking the packages as a distribution would; timing the command-line programs

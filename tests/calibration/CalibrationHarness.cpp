@@ -1,6 +1,5 @@
 #include "CalibrationHarness.h"
 
-#include "app/Desktop.h"
 #include "app/Product.h"
 #include "calibration/CalibrateArea.h"
 #include "tests/support/FakeDesktop.h"
@@ -47,7 +46,8 @@ DriverSim::Controller &CalibrationHarness::controller() const
 void CalibrationHarness::sendMouse(QWidget *widget, int type, const QPoint &position, Qt::MouseButton button,
                                    Qt::MouseButtons buttons)
 {
-    const QPoint inWindow = position - desktopPosition(widget, desktopGeometry());
+    const auto *area = qobject_cast<CalibrateArea *>(widget);
+    const QPoint inWindow = area ? position - area->calibrationFrame().windowOffset(area) : position;
     const QPointF local = QPointF(inWindow) / widget->devicePixelRatioF();
     const QPointF global = QPointF(widget->mapToGlobal(QPoint(0, 0))) + local;
     QMouseEvent event(QEvent::Type(type), local, global, button, buttons, Qt::NoModifier);

@@ -8,23 +8,31 @@
 #include "app/Desktop.h"
 #include "app/Product.h"
 #include "calibration/CalibrateArea.h"
+#include "calibration/CalibrationFrame.h"
 #include "driverlink/Param.h"
 #include "tests/support/FakeDesktop.h"
 #include "tests/support/TestSupport.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QWindow>
 #include <QtTest>
 
 namespace {
 
 const QRgb Blue = qRgb(0, 0, 255);
 
-// The window's pixel at a desktop position.
-QRgb pixelOf(QWidget *widget, const QPoint &device)
+// The window's pixel at a position of its frame.
+QRgb pixelOf(CalibrateArea *area, const QPoint &device)
 {
-    const QImage image = widget->grab().toImage().convertToFormat(QImage::Format_RGB32);
-    return image.pixel(device - desktopPosition(widget, desktopGeometry())) | 0xff000000;
+    const QImage image = area->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    return image.pixel(device - area->calibrationFrame().windowOffset(area)) | 0xff000000;
 }
+
+const QString Holes = QStringLiteral("The whole-desktop calibration cannot be shown: its targets would lie between "
+                                     "the monitors. Use \"Erea mode\" and draw the touch area on the touch screen.");
 
 } // namespace
 
@@ -38,6 +46,12 @@ private slots:
     void calibrationInDevicePixels();
     void desktopChangeEndsTheCalibration_data();
     void desktopChangeEndsTheCalibration();
+    void normalModeOnUnevenDesktops_data();
+    void normalModeOnUnevenDesktops();
+    void monitorHolding_data();
+    void monitorHolding();
+    void xwaylandServer_data();
+    void xwaylandServer();
 };
 
 void DesktopCalibrationTest::initTestCase()
@@ -58,6 +72,14 @@ void DesktopCalibrationTest::calibrationInDevicePixels_data()
     QTest::newRow("two monitors, area on the second")
         << QList<QRect>{QRect(0, 0, 1024, 768), QRect(1024, 0, 1280, 1024)} << QPoint(1200, 100)
         << QPoint(2200, 900) << QStringLiteral("mode 1 screen 2304x1024 area 1200 2200 100 900");
+    // The quarter rule counts against the small monitor the drag starts on, not the desktop.
+    QTest::newRow("narrow touch monitor beside a large one")
+        << QList<QRect>{QRect(0, 0, 2560, 1440), QRect(2560, 0, 800, 480)} << QPoint(2600, 20)
+        << QPoint(3340, 460) << QStringLiteral("mode 1 screen 3360x1440 area 2600 3340 20 460");
+    // The X server maps touches onto its root window, from (0, 0), not onto the monitors' union.
+    QTest::newRow("monitors from y=100")
+        << QList<QRect>{QRect(0, 100, 1024, 768), QRect(1024, 100, 1024, 768)} << QPoint(1200, 200)
+        << QPoint(1900, 800) << QStringLiteral("mode 1 screen 2048x868 area 1200 1900 200 800");
 }
 
 void DesktopCalibrationTest::calibrationInDevicePixels()
@@ -68,12 +90,14 @@ void DesktopCalibrationTest::calibrationInDevicePixels()
     QFETCH(QString, handedOver);
 
     CalibrationHarness harness(Product::lunari, monitors);
-    const QRect desktop = desktopGeometry();
+    // Where the screen differs from the record's, the calibration re-reads the driver.
     harness.param()->calibMode = 1;
+    harness.controller().calibMode = 1;
     harness.area()->calStart();
+    const QRect desktop = harness.area()->calibrationFrame().rect();
 
-    // The window covers every monitor.
-    QVERIFY(deviceGeometry(harness.area()).contains(desktop));
+    // The window covers every monitor, and no more.
+    QTRY_VERIFY(harness.area()->calibrationFrame().covered(harness.area()));
     QCOMPARE(pixelOf(harness.area(), QPoint(0, desktop.height() / 2)), Blue);
 
     // The 80-pixel rule and the quarter-screen rule count device pixels.
@@ -98,23 +122,35 @@ void DesktopCalibrationTest::calibrationInDevicePixels()
 
 void DesktopCalibrationTest::desktopChangeEndsTheCalibration_data()
 {
+    QTest::addColumn<QList<QRect>>("before");
     QTest::addColumn<QList<QRect>>("after");
     QTest::addColumn<QString>("handedOver");   // by the next calibration
-    QTest::newRow("new resolution") << QList<QRect>{QRect(0, 0, 1280, 1024)}
+    const QList<QRect> one{QRect(0, 0, 1024, 768)};
+    QTest::newRow("new resolution") << one << QList<QRect>{QRect(0, 0, 1280, 1024)}
                                     << QStringLiteral("mode 0 screen 1280x1024 area 0 1280 0 1024");
-    QTest::newRow("monitor plugged in") << QList<QRect>{QRect(0, 0, 1024, 768), QRect(1024, 0, 800, 600)}
+    QTest::newRow("monitor plugged in") << one << QList<QRect>{QRect(0, 0, 1024, 768), QRect(1024, 0, 800, 600)}
                                         << QStringLiteral("mode 0 screen 1824x768 area 0 1824 0 768");
+    // The desktop's bounding box stays as it was.
+    QTest::newRow("new resolution inside the desktop")
+        << QList<QRect>{QRect(0, 0, 1024, 768), QRect(1024, 0, 1280, 1024)}
+        << QList<QRect>{QRect(0, 0, 800, 600), QRect(1024, 0, 1280, 1024)}
+        << QStringLiteral("mode 0 screen 2304x1024 area 0 2304 0 1024");
 }
 
 void DesktopCalibrationTest::desktopChangeEndsTheCalibration()
 {
+    QFETCH(QList<QRect>, before);
     QFETCH(QList<QRect>, after);
     QFETCH(QString, handedOver);
 
-    CalibrationHarness harness(Product::pravex);
+    // Uneven layouts bring the notice of targets between monitors.
+    DialogAnswerer answerer(DialogAnswerer::ClickOk);
+    CalibrationHarness harness(Product::pravex, before);
     CalibrateArea *area = harness.area();
     area->calStart();
-    if (after.size() == 1)
+    const QString screen = QStringLiteral("screen %1x%2").arg(area->calibrationFrame().size().width())
+                               .arg(area->calibrationFrame().size().height());
+    if (after.size() == before.size())
         TestSupport::changeMonitor(0, after.first());
     else
         TestSupport::useDesktop(after);
@@ -122,13 +158,109 @@ void DesktopCalibrationTest::desktopChangeEndsTheCalibration()
     // As "Quit": the driver gets back what it reported, on the old screen.
     QTRY_VERIFY(!area->isVisible());
     QVERIFY(harness.mainWindow()->isVisible());
-    QCOMPARE(CalibrationHarness::describe(harness.controller().lastCalibrateEnd),
-             QStringLiteral("mode 0 screen 1024x768 area 0 1024 0 768"));
+    QVERIFY(CalibrationHarness::describe(harness.controller().lastCalibrateEnd).contains(screen));
 
     area->calStart();
-    QVERIFY(deviceGeometry(area).contains(desktopGeometry()));
+    QTRY_VERIFY(area->calibrationFrame().covered(area));
     QVERIFY(harness.finishWith(4));
     QCOMPARE(CalibrationHarness::describe(harness.controller().lastCalibrateEnd), handedOver);
+}
+
+void DesktopCalibrationTest::normalModeOnUnevenDesktops_data()
+{
+    QTest::addColumn<QList<QRect>>("monitors");
+    QTest::addColumn<QPoint>("mainWindow");   // where the main window is, device pixels
+    QTest::addColumn<QStringList>("notices");
+    QTest::addColumn<int>("controlsOn");      // the monitor that shows the mode box and "Quit"
+
+    const QStringList none;
+    const QStringList holes(Holes);
+    QTest::newRow("one monitor") << QList<QRect>{QRect(0, 0, 1024, 768)} << QPoint(10, 10) << none << 0;
+    QTest::newRow("side by side, equal") << QList<QRect>{QRect(0, 0, 1024, 768), QRect(1024, 0, 1024, 768)}
+                                         << QPoint(1100, 10) << none << 1;
+    // The third target, (230, 921), lies below the first monitor.
+    QTest::newRow("top-aligned, uneven") << QList<QRect>{QRect(0, 0, 1024, 768), QRect(1024, 0, 1280, 1024)}
+                                         << QPoint(10, 10) << holes << 0;
+    // The first target, (328, 108), lies above the first monitor.
+    QTest::newRow("lower monitor beside a tall one")
+        << QList<QRect>{QRect(0, 312, 1366, 768), QRect(1366, 0, 1920, 1080)} << QPoint(1400, 10) << holes << 1;
+    QTest::newRow("monitors from y=100") << QList<QRect>{QRect(0, 100, 1024, 768), QRect(1024, 100, 1024, 768)}
+                                         << QPoint(10, 110) << holes << 0;
+}
+
+void DesktopCalibrationTest::normalModeOnUnevenDesktops()
+{
+    QFETCH(QList<QRect>, monitors);
+    QFETCH(QPoint, mainWindow);
+    QFETCH(QStringList, notices);
+    QFETCH(int, controlsOn);
+
+    CalibrationHarness harness(Product::pravex, monitors);
+    // Qt counts a window's logical place from the origin of its screen.
+    QDialog *main = harness.mainWindow();
+    const QPoint origin = monitors.at(controlsOn).topLeft();
+    const auto screens = QGuiApplication::screens();
+    for (QScreen *screen : screens) {
+        if (screen->geometry().topLeft() == origin)
+            main->windowHandle()->setScreen(screen);
+    }
+    main->move(origin + (mainWindow - origin) / main->devicePixelRatioF());
+    QTRY_COMPARE(main->windowHandle()->screen()->geometry().topLeft(), origin);
+    {
+        DialogAnswerer answerer(DialogAnswerer::ClickOk);
+        harness.area()->calStart();
+        QCOMPARE(answerer.seen(), notices);
+    }
+    CalibrateArea *area = harness.area();
+    const CalibrationFrame &frame = area->calibrationFrame();
+    QTRY_VERIFY(frame.covered(area));
+    QCOMPARE(frame.controlsMonitor(), monitors.at(controlsOn));
+    const QPoint offset = frame.windowOffset(area);
+    const qreal ratio = area->devicePixelRatioF();
+    for (const QWidget *control : {static_cast<QWidget *>(area->findChild<QComboBox *>()),
+                                   static_cast<QWidget *>(area->findChild<QPushButton *>())}) {
+        const QRect shown(control->geometry().topLeft() * ratio + offset, control->size() * ratio);
+        QVERIFY2(monitors.at(controlsOn).contains(shown), qPrintable(control->metaObject()->className()));
+    }
+    area->calStop();
+}
+
+void DesktopCalibrationTest::monitorHolding_data()
+{
+    QTest::addColumn<QRect>("window");
+    QTest::addColumn<int>("monitor");
+    QTest::newRow("on the first") << QRect(100, 100, 300, 200) << 0;
+    QTest::newRow("on the second") << QRect(1300, 100, 300, 200) << 1;
+    QTest::newRow("mostly on the second") << QRect(1000, 100, 300, 200) << 1;
+    QTest::newRow("in the hole below the first") << QRect(100, 900, 300, 100) << 0;
+    QTest::newRow("not known") << QRect() << 0;
+}
+
+void DesktopCalibrationTest::monitorHolding()
+{
+    QFETCH(QRect, window);
+    QFETCH(int, monitor);
+    QCOMPARE(CalibrationFrame::monitorHolding({QRect(0, 0, 1024, 768), QRect(1024, 0, 1280, 1024)}, window), monitor);
+}
+
+void DesktopCalibrationTest::xwaylandServer_data()
+{
+    QTest::addColumn<bool>("extension");
+    QTest::addColumn<QStringList>("outputs");
+    QTest::addColumn<bool>("xwayland");
+    QTest::newRow("XWAYLAND extension") << true << QStringList() << true;
+    QTest::newRow("XWayland's outputs") << false << QStringList{"XWAYLAND0", "XWAYLAND1"} << true;
+    QTest::newRow("Xorg's outputs") << false << QStringList{"DUMMY0", "DUMMY1"} << false;
+    QTest::newRow("Xvfb, no outputs") << false << QStringList() << false;
+    QTest::newRow("an output of another name") << false << QStringList{"XWAYLAND0", "HDMI-1"} << false;
+}
+
+void DesktopCalibrationTest::xwaylandServer()
+{
+    QFETCH(bool, extension);
+    QFETCH(QStringList, outputs);
+    QFETCH(bool, xwayland);
+    QCOMPARE(X11Desktop::looksLikeXWayland(extension, outputs), xwayland);
 }
 
 QTEST_MAIN(DesktopCalibrationTest)

@@ -1,5 +1,7 @@
 #include "tests/support/FakeDesktop.h"
 
+#include "calibration/CalibrationFrame.h"
+
 #include <QGuiApplication>
 #include <QImage>
 #include <QPixmap>
@@ -43,6 +45,16 @@ private:
 
 std::shared_ptr<Monitors> current = std::make_shared<Monitors>();
 
+// The calibration asks the window system for the monitors in device pixels;
+// here the fakes are the window system.
+QList<QRect> fakeMonitors()
+{
+    QList<QRect> monitors;
+    for (QPlatformScreen *monitor : *current)
+        monitors << monitor->geometry();
+    return monitors;
+}
+
 } // namespace
 
 namespace TestSupport {
@@ -56,6 +68,7 @@ void useDesktop(const QList<QRect> &monitors)
         return;
     if (!platformScreen)
         platformScreen = QGuiApplication::primaryScreen()->handle();
+    CalibrationFrame::setMonitorSource(fakeMonitors);
 
     // The new monitors come first, so that there is always a primary one.
     const std::shared_ptr<Monitors> old = current;

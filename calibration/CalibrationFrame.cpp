@@ -1,0 +1,259 @@
+#include "calibration/CalibrationFrame.h"
+
+#include "app/Desktop.h"
+
+#include <QGuiApplication>
+#include <QWidget>
+#include <QWindow>
+#include <QtMath>
+
+#include <cmath>
+
+namespace {
+
+QList<QRect> qtMonitors()
+{
+    QList<QRect> found;
+    const auto screens = QGuiApplication::screens();
+    for (const QScreen *screen : screens)
+        found << QRect(screen->geometry().topLeft(), screen->size() * screen->devicePixelRatio());
+    return found;
+}
+
+CalibrationFrame::MonitorSource monitorSource = qtMonitors;
+
+bool onWayland()
+{
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+// Where Qt has put a window, in device pixels: Qt scales a window's place
+// from the origin of the screen it counts the window on.
+QRect estimatedGeometry(const QWidget *window)
+{
+    const QWindow *handle = window->windowHandle();
+    if (!handle || !handle->screen())
+        return QRect();
+    const qreal ratio = window->devicePixelRatioF();
+    const QPoint origin = handle->screen()->geometry().topLeft();
+    const QPointF place = QPointF(origin) + QPointF(handle->geometry().topLeft() - origin) * ratio;
+    return QRect(place.toPoint(), handle->geometry().size() * ratio);
+}
+
+QSize coveringSize(const QSize &device, qreal ratio)
+{
+    return QSize(int(std::ceil(device.width() / ratio)), int(std::ceil(device.height() / ratio)));
+}
+
+QRect boundingFromOrigin(const QList<QRect> &monitors)
+{
+    QRect all;
+    for (const QRect &monitor : monitors)
+        all |= monitor;
+    return QRect(0, 0, qMax(0, all.right() + 1), qMax(0, all.bottom() + 1));
+}
+
+QList<QRect> relativeTo(const QList<QRect> &monitors, const QPoint &origin)
+{
+    QList<QRect> moved;
+    for (const QRect &monitor : monitors)
+        moved << monitor.translated(-origin);
+    return moved;
+}
+
+} // namespace
+
+CalibrationFrame::CalibrationFrame(const QSize &size)
+    : place(QPoint(0, 0), size), heads{QRect(QPoint(0, 0), size)}
+{
+}
+
+CalibrationFrame::CalibrationFrame(const QRect &place, const QList<QRect> &monitors, int controls, bool wholeDesktop)
+    : place(place), heads(monitors), controls(controls), wholeDesktop(wholeDesktop)
+{
+    if (heads.isEmpty())
+        heads << rect();
+    if (controls < 0 || controls >= heads.size())
+        this->controls = 0;
+}
+
+CalibrationFrame CalibrationFrame::ofSession(const QWidget *mainWindow)
+{
+    if (onWayland()) {
+        // The compositor tells no client where its window is, only on which output.
+        QScreen *output = mainWindow && mainWindow->screen() ? mainWindow->screen() : QGuiApplication::primaryScreen();
+        if (!output)
+            return CalibrationFrame();
+        const qreal ratio = output->devicePixelRatio();
+        CalibrationFrame frame(QRect(QPoint(0, 0), output->size() * ratio), {}, 0, false);
+        frame.screen = output;
+        frame.screenGeometry = output->geometry();
+        frame.screenRatio = ratio;
+        return frame;
+    }
+    if (X11Desktop::available()) {
+        QList<QRect> monitors = X11Desktop::monitors();
+        const QRect root = X11Desktop::root();
+        if (monitors.isEmpty())
+            monitors << root;
+        const QRect mainPlace = mainWindow ? X11Desktop::windowGeometry(mainWindow->internalWinId()) : QRect();
+        const int holding = monitorHolding(monitors, mainPlace);
+        if (!X11Desktop::isXWayland())
+            return CalibrationFrame(root, monitors, holding, true);
+        // Under XWayland the compositor maps touches onto the output, which
+        // the X server lists as one of its monitors.
+        const QRect output = monitors.at(holding);
+        CalibrationFrame frame(output, {}, 0, false);
+        const auto screens = QGuiApplication::screens();
+        for (QScreen *screen : screens) {
+            if (screen->geometry().topLeft() == output.topLeft())
+                frame.screen = screen;
+        }
+        if (!frame.screen)
+            frame.screen = mainWindow ? mainWindow->screen() : QGuiApplication::primaryScreen();
+        if (frame.screen) {
+            frame.screenGeometry = frame.screen->geometry();
+            frame.screenRatio = frame.screen->devicePixelRatio();
+        }
+        return frame;
+    }
+    const QList<QRect> monitors = monitorSource();
+    const QRect desktop = boundingFromOrigin(monitors);
+    const QRect mainPlace = mainWindow ? estimatedGeometry(mainWindow) : QRect();
+    return CalibrationFrame(desktop, monitors, monitorHolding(monitors, mainPlace), true);
+}
+
+QRect CalibrationFrame::controlsMonitor() const
+{
+    return heads.value(controls, rect());
+}
+
+QRect CalibrationFrame::monitorAt(const QPoint &point) const
+{
+    for (const QRect &monitor : heads) {
+        if (monitor.contains(point))
+            return monitor;
+    }
+    return QRect();
+}
+
+bool CalibrationFrame::stillHolds() const
+{
+    if (onWayland())
+        return screen && screen->geometry() == screenGeometry && screen->devicePixelRatio() == screenRatio;
+    if (X11Desktop::available()) {
+        QList<QRect> monitors = X11Desktop::monitors();
+        const QRect root = X11Desktop::root();
+        if (monitors.isEmpty())
+            monitors << root;
+        if (!wholeDesktop)
+            return monitors.contains(place);
+        return root == place && relativeTo(monitors, place.topLeft()) == heads;
+    }
+    const QList<QRect> monitors = monitorSource();
+    return boundingFromOrigin(monitors) == place && monitors == heads;
+}
+
+void CalibrationFrame::show(QWidget *window) const
+{
+    if (screen) {
+        window->winId();
+        window->windowHandle()->setScreen(screen);
+        window->setGeometry(screen->geometry());
+        window->showFullScreen();
+        return;
+    }
+    // Sized before it is shown: a window without a layout otherwise takes the
+    // size of its children's bounding box, which reaches below the frame.
+    const qreal ratio = window->devicePixelRatioF();
+    // A window still marked full screen from the last calibration would keep its old size.
+    window->setWindowState(window->windowState() & ~Qt::WindowFullScreen);
+    window->resize(coveringSize(place.size(), ratio));
+    window->showFullScreen();
+    if (heads.size() > 1 && !X11Desktop::spanMonitors(window->winId()))
+        placeOver(window, 0);
+}
+
+bool CalibrationFrame::covered(const QWidget *window) const
+{
+    const QRect real = realGeometry(window);
+    return !real.isEmpty() && coversExactly(real.translated(-place.topLeft()), rect());
+}
+
+void CalibrationFrame::placeOver(QWidget *window, int attempt) const
+{
+    if (screen) {
+        window->windowHandle()->setScreen(screen);
+        window->setGeometry(screen->geometry());
+        window->showFullScreen();
+        return;
+    }
+    const qreal ratio = window->devicePixelRatioF();
+    window->setWindowState(window->windowState() & ~Qt::WindowFullScreen);
+    QRect logical(window->geometry().topLeft(), coveringSize(place.size(), ratio));
+    const QRect real = realGeometry(window);
+    if (real.isEmpty()) {
+        logical.moveTopLeft(place.topLeft());
+    } else {
+        // Rather a pixel beyond the frame's edge than one short of it.
+        logical.translate(qFloor((place.x() - real.x()) / ratio), qFloor((place.y() - real.y()) / ratio));
+        // Where the scale factor leaves no logical pixel on the frame's corner.
+        if (attempt > 0 && (real.left() > place.left() || real.right() < place.right()))
+            logical.setWidth(logical.width() + 1);
+        if (attempt > 0 && (real.top() > place.top() || real.bottom() < place.bottom()))
+            logical.setHeight(logical.height() + 1);
+    }
+    window->setGeometry(logical);
+    if (!window->isVisible())
+        window->show();
+}
+
+QPoint CalibrationFrame::windowOffset(const QWidget *window) const
+{
+    const QRect real = realGeometry(window);
+    return real.isEmpty() ? QPoint() : real.topLeft() - place.topLeft();
+}
+
+QPoint CalibrationFrame::toFrame(const QPointF &inWindow, qreal ratio, const QPoint &windowOffset)
+{
+    return QPoint(qRound(inWindow.x() * ratio), qRound(inWindow.y() * ratio)) + windowOffset;
+}
+
+int CalibrationFrame::monitorHolding(const QList<QRect> &monitors, const QRect &window)
+{
+    int best = 0;
+    qint64 most = 0;
+    for (int i = 0; i < monitors.size(); ++i) {
+        const QRect common = monitors.at(i) & window;
+        const qint64 area = qint64(common.width()) * common.height();
+        if (!common.isEmpty() && area > most) {
+            most = area;
+            best = i;
+        }
+    }
+    return best;
+}
+
+bool CalibrationFrame::coversExactly(const QRect &window, const QRect &frame)
+{
+    return window.contains(frame) && frame.adjusted(-1, -1, 1, 1).contains(window);
+}
+
+void CalibrationFrame::setMonitorSource(MonitorSource source)
+{
+    monitorSource = source ? source : qtMonitors;
+}
+
+QRect CalibrationFrame::realGeometry(const QWidget *window) const
+{
+    if (onWayland()) {
+        // What Qt reports is all a Wayland client learns: the output and the size.
+        const QWindow *handle = window->windowHandle();
+        if (!handle || !window->isVisible() || handle->screen() != screen)
+            return QRect();
+        return QRect(place.topLeft(), window->size() * window->devicePixelRatioF());
+    }
+    if (X11Desktop::available())
+        return X11Desktop::windowGeometry(window->internalWinId());
+    return window->isVisible() ? estimatedGeometry(window) : QRect();
+}

@@ -1,0 +1,81 @@
+#ifndef CALIBRATIONFRAME_H
+#define CALIBRATIONFRAME_H
+
+#include <QList>
+#include <QPoint>
+#include <QPointF>
+#include <QPointer>
+#include <QRect>
+#include <QScreen>
+
+class QWidget;
+
+// What a calibration refers to: the rectangle onto which whoever owns input
+// maps the touch panel, counted in the pixels the driver is told of.
+// On a plain X11 desktop that is the X server's root window in X pixels,
+// every monitor inside it. In a Wayland session, natively or through
+// XWayland, it is the one output the main window is on: the compositor maps a
+// touch panel onto one output. Everything the calibration counts (screen
+// size, area, targets, drags) is in frame pixels, with (0, 0) the frame's
+// top-left corner.
+class CalibrationFrame
+{
+public:
+    // A frame of one monitor at the origin, as the driver last reported the screen.
+    explicit CalibrationFrame(const QSize &size = QSize());
+    // A frame at place (window-system coordinates) with these monitors
+    // (frame pixels) and the calibration's controls on monitor number controls.
+    CalibrationFrame(const QRect &place, const QList<QRect> &monitors, int controls, bool wholeDesktop);
+
+    // The frame of a calibration started from this main window, as the window system has it now.
+    static CalibrationFrame ofSession(const QWidget *mainWindow);
+
+    QSize size() const { return place.size(); }
+    QRect rect() const { return QRect(QPoint(0, 0), place.size()); }
+    const QList<QRect> &monitors() const { return heads; }
+    // The monitor the main window was on, where the controls go.
+    QRect controlsMonitor() const;
+    // The monitor that shows a frame pixel; a null rectangle where none does.
+    QRect monitorAt(const QPoint &point) const;
+    bool shows(const QPoint &point) const { return !monitorAt(point).isNull(); }
+    // The output the calibration is shown on in a Wayland session; null on X11.
+    QScreen *output() const { return screen; }
+    // False once a monitor of the frame has gone or changed.
+    bool stillHolds() const;
+
+    // Shows a window full screen over the frame.
+    void show(QWidget *window) const;
+    // True when the window covers the frame and reaches at most a pixel past it.
+    bool covered(const QWidget *window) const;
+    // Places and sizes the window over the frame by its own geometry,
+    // correcting for where the window system put it so far.
+    void placeOver(QWidget *window, int attempt) const;
+    // Where the window's top-left pixel lies, in frame pixels.
+    QPoint windowOffset(const QWidget *window) const;
+    // A position in a window (Qt's logical pixels, with their fraction) in frame pixels.
+    static QPoint toFrame(const QPointF &inWindow, qreal ratio, const QPoint &windowOffset);
+
+    // The monitor that holds most of a window; 0 where it touches none.
+    static int monitorHolding(const QList<QRect> &monitors, const QRect &window);
+    // A window rectangle that covers the frame, reaching at most a pixel past it.
+    static bool coversExactly(const QRect &window, const QRect &frame);
+
+    // Where no window system can be asked (the offscreen platform), the
+    // monitors in device pixels come from here; by default from Qt's screens.
+    using MonitorSource = QList<QRect> (*)();
+    static void setMonitorSource(MonitorSource source);
+
+private:
+    // Where the window really is, in window-system coordinates; empty while unknown.
+    QRect realGeometry(const QWidget *window) const;
+
+    QRect place;          // in window-system coordinates (X pixels on X11)
+    QList<QRect> heads;   // in frame pixels
+    int controls = 0;
+    bool wholeDesktop = true;
+    QPointer<QScreen> screen;
+    QRect screenGeometry;   // the output's logical geometry when the frame was taken
+    qreal screenRatio = 1;
+};
+
+#endif // CALIBRATIONFRAME_H
