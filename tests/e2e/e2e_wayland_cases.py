@@ -10,7 +10,7 @@ import sys
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from e2e import Failure, Program, check, log, wait_until  # noqa: E402
+from e2e import RED, Failure, Program, check, log, wait_until  # noqa: E402
 from e2e_cases import (MainWindow, check_after_calibration, check_calibrate_end, outline_at, scenario,  # noqa: E402
                        shows_target, start_calibration)
 from wayland import WaylandProgram, run  # noqa: E402
@@ -56,9 +56,11 @@ def case_calibrate_on_output(session, name):
     # Even places, so that a scale of 2 maps them to whole logical pixels and back.
     start = (session.width * 6 // 10 & ~1, session.height * 8 // 10 & ~1)
     end = (session.width // 10 & ~1, session.height * 15 // 100 & ~1)
+    middle = ((start[0] + end[0]) // 2, (start[1] + end[1]) // 2)
     session.press(*start)
-    session.move((start[0] + end[0]) // 2, (start[1] + end[1]) // 2)
+    session.move(*middle)
     session.move(*end)
+    session.wait_screen(lambda image: image.pixel(*middle) == RED, 3, "the red band over the dragged area")
     session.release()
     question = wait_until(lambda: session.windows(program.pid, "Prompt", hidden=True), 3,
                           "the question save the area?")[0]
@@ -68,7 +70,10 @@ def case_calibrate_on_output(session, name):
     check(question["visible"] and question["output"] == session.output["name"] and covers(),
           f"the question save the area? ({question}) is not shown above the calibration ({seen}) "
           f"on {session.output['name']}")
-    session.screenshot("save-the-area")
+    # sway puts the question in the middle of the output, over the band.
+    session.wait_screen(lambda image: not image.contains(RED, question["x"], question["y"], question["width"],
+                                                         question["height"]),
+                        3, "the question save the area? drawn over the band")
     # "OK" is only reachable when the question is shown above the full-screen calibration.
     units = session.units
     session.click(question["x"] + (15 + 25) * units, question["y"] + (70 + 10) * units)

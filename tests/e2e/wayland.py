@@ -10,6 +10,7 @@ a native program, X pixels for one under XWayland."""
 import json
 import os
 import pwd
+import re
 import shutil
 import signal
 import socket
@@ -318,7 +319,7 @@ class WaylandSession(Session):
         found = []
 
         def attempt():
-            image = self.screenshot(what.replace(" ", "-")[:40], keep=False)
+            image = self.screenshot(re.sub(r"[^a-z0-9]+", "-", what.lower()).strip("-")[:40], keep=False)
             if condition(image):
                 found.append(image)
                 self.keep_picture()
@@ -334,7 +335,11 @@ class WaylandSession(Session):
         return self.output["rect"]["x"] + x // self.units, self.output["rect"]["y"] + y // self.units
 
     def move(self, x, y):
-        self.compositor.pointer.move(*self.layout_point(x, y))
+        # XWayland places its pointer on the window the pointer entered only
+        # with the next motion inside it, so the pointer comes from a pixel away.
+        lx, ly = self.layout_point(x, y)
+        self.compositor.pointer.move(lx + 1 if lx == 0 else lx - 1, ly)
+        self.compositor.pointer.move(lx, ly)
 
     def click(self, x, y, button=1):
         self.press(x, y)
