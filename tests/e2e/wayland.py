@@ -198,8 +198,8 @@ class Compositor:
         check("DISPLAY" in values, "sway runs no XWayland")
         display = values["DISPLAY"]
 
-        # XWayland lets in its own user only. A program that connects before sway's window manager is there takes
-        # the X server as one without window manager and never asks for full screen.
+        # XWayland lets in its own user only. A program that connects before
+        # sway's window manager is there never asks it for full screen.
         def window_manager_ready():
             result = subprocess.run(["xprop", "-root", "_NET_SUPPORTED"], env=dict(os.environ, DISPLAY=display),
                                     capture_output=True, text=True, timeout=10, **as_user(self.user))
