@@ -69,7 +69,7 @@ std::vector<uint32_t> property(xcb_connection_t *c, xcb_window_t window, xcb_ato
     return values;
 }
 
-bool managerSpansMonitors(xcb_connection_t *c, xcb_window_t root)
+bool spansMonitors(xcb_connection_t *c, xcb_window_t root)
 {
     // A window manager that has gone leaves its list behind; a running one's
     // check window names itself.
@@ -192,6 +192,12 @@ QRect windowGeometry(WId window)
     return rect;
 }
 
+bool managerSpansMonitors()
+{
+    xcb_connection_t *c = connection();
+    return c && spansMonitors(c, rootWindow(c));
+}
+
 bool spanMonitors(WId window)
 {
     xcb_connection_t *c = connection();
@@ -199,7 +205,7 @@ bool spanMonitors(WId window)
         return false;
     const xcb_window_t root = rootWindow(c);
     const QList<QRect> heads = monitors();
-    if (heads.size() < 2 || !managerSpansMonitors(c, root))
+    if (heads.size() < 2 || !spansMonitors(c, root))
         return false;
     // The Xinerama numbers of the monitors at the top, bottom, left and right
     // edges, in the order the window manager takes them.

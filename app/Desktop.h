@@ -32,6 +32,9 @@ QList<QRect> monitors();
 // Where a shown window really is, in X pixels of the root window; empty while
 // it is not created or mapped.
 QRect windowGeometry(WId window);
+// True when a window manager runs that can stretch a full-screen window over
+// several monitors (_NET_WM_FULLSCREEN_MONITORS).
+bool managerSpansMonitors();
 // Asks the window manager to stretch a full-screen window over every
 // monitor; false where the window manager cannot.
 bool spanMonitors(WId window);

@@ -169,9 +169,15 @@ void CalibrationFrame::show(QWidget *window) const
     // A window still marked full screen from the last calibration would keep its old size.
     window->setWindowState(window->windowState() & ~Qt::WindowFullScreen);
     window->resize(coveringSize(place.size(), ratio));
-    window->showFullScreen();
-    if (heads.size() > 1 && !X11Desktop::spanMonitors(window->winId()))
+    // Full screen covers one monitor unless the window manager stretches it
+    // over all; without such a window manager the window places itself.
+    if (heads.size() > 1 && !X11Desktop::managerSpansMonitors()) {
         placeOver(window, 0);
+        return;
+    }
+    window->showFullScreen();
+    if (heads.size() > 1)
+        X11Desktop::spanMonitors(window->winId());
 }
 
 bool CalibrationFrame::covered(const QWidget *window) const
@@ -192,8 +198,8 @@ void CalibrationFrame::placeOver(QWidget *window, int attempt) const
     window->setWindowState(window->windowState() & ~Qt::WindowFullScreen);
     QRect logical(window->geometry().topLeft(), coveringSize(place.size(), ratio));
     const QRect real = realGeometry(window);
-    if (real.isEmpty()) {
-        logical.moveTopLeft(place.topLeft());
+    if (real.isEmpty() || attempt == 0) {
+        logical.moveTopLeft(QPointF(QPointF(place.topLeft()) / ratio).toPoint());
     } else {
         // Rather a pixel beyond the frame's edge than one short of it.
         logical.translate(qFloor((place.x() - real.x()) / ratio), qFloor((place.y() - real.y()) / ratio));

@@ -110,6 +110,10 @@
         <source>Calibrate exception!</source>
         <translation>Fehler bei der Kalibrierung!</translation>
     </message>
+    <message>
+        <source>The whole-desktop calibration cannot be shown: its targets would lie between the monitors. Use &quot;Erea mode&quot; and draw the touch area on the touch screen.</source>
+        <translation>Die Kalibrierung des ganzen Desktops kann nicht angezeigt werden: ihre Zielpunkte lägen zwischen den Monitoren. Wählen Sie &quot;Bereichsmodus&quot; und zeichnen Sie den Touch-Bereich auf dem Touchscreen.</translation>
+    </message>
 </context>
 <context>
     <name>Graph</name>

@@ -110,6 +110,10 @@
         <source>Calibrate exception!</source>
         <translation>校准出错！</translation>
     </message>
+    <message>
+        <source>The whole-desktop calibration cannot be shown: its targets would lie between the monitors. Use &quot;Erea mode&quot; and draw the touch area on the touch screen.</source>
+        <translation>无法显示整个桌面的校准：校准点会落在显示器之间的空隙中。请选择“区域模式”，并在触摸屏上绘制触摸区域。</translation>
+    </message>
 </context>
 <context>
     <name>Graph</name>

@@ -22,7 +22,7 @@ RED = (255, 0, 0)
 
 
 # Programs the cases run besides the two controllers.
-TOOLS = ("Xvfb", "xdotool", "xwd", "xwininfo", "xprop", "convert", "identify", "ipcs", "ipcrm")
+TOOLS = ("Xvfb", "xdotool", "xwd", "xwininfo", "xprop", "xrandr", "convert", "identify", "ipcs", "ipcrm")
 # The X server behind displays of several monitors (the Xorg wrapper would refuse to start it).
 XORG = "/usr/lib/xorg/Xorg"
 # The exit status CTest counts as a skipped case.
@@ -267,19 +267,34 @@ class Session:
 
     # display
 
-    def start_display(self, width=SCREEN_WIDTH, height=SCREEN_HEIGHT, monitors=1, window_manager=None):
+    def start_display(self, width=SCREEN_WIDTH, height=SCREEN_HEIGHT, monitors=1, window_manager=None,
+                      layout=None, modes=(), root=None):
         """An X server of width x height device pixels: Xvfb for one monitor;
-        for several, side by side, Xorg with its dummy driver (which needs
-        root). A window manager (icewm) is started on it when asked for."""
+        for several, side by side, or for a layout of monitors (x, y, width,
+        height) with further modes (width, height) to switch to, Xorg with its
+        dummy driver (which needs root). The root window reaches from (0, 0)
+        to the monitors' far edges, or has the size root. A window manager is
+        started on it when asked for."""
+        if layout is None and monitors > 1:
+            layout = [(i * (width // monitors), 0, width // monitors, height) for i in range(monitors)]
+        if layout:
+            width = max(x + w for x, y, w, h in layout)
+            height = max(y + h for x, y, w, h in layout)
+        if root:
+            width, height = root
         self.width, self.height = width, height
+        self.config_display = {"layout": layout or [(0, 0, width, height)]}
         errors = open(os.path.join(self.shots, "xserver.log"), "w")
-        if monitors == 1:
+        if not layout:
             command = ["Xvfb", "-screen", "0", f"{width}x{height}x24"]
         else:
-            command = [XORG, "-config", self.xorg_config(width // monitors, height, monitors),
+            command = [XORG, "-config", self.xorg_config(layout, modes),
                        "-logfile", os.path.join(self.shots, "xorg.log")]
         self.xvfb, self.display = start_x_server(command, errors)
-        log(f"X server of {monitors} monitor(s), {width}x{height} in all, on display {self.display}")
+        if layout:
+            # Xorg starts with a root window as large as the largest mode allows.
+            self.x("xrandr", "--fb", f"{width}x{height}")
+        log(f"X server of {len(layout or [0])} monitor(s), {width}x{height} in all, on display {self.display}")
         if window_manager:
             output = open(os.path.join(self.shots, "window-manager.log"), "w")
             self.window_manager = subprocess.Popen([window_manager], env=dict(os.environ, DISPLAY=self.display),
@@ -287,27 +302,31 @@ class Session:
             wait_until(lambda: self.x("xprop", "-root", "_NET_SUPPORTING_WM_CHECK", check_result=False)
                        .find("window id") >= 0, 10, f"{window_manager} to manage the display")
 
-    def xorg_config(self, width, height, monitors):
-        """Xorg with the dummy driver: monitors of width x height side by side."""
-        mode = f'"{width}x{height}"'
-        # Blanking of the usual size at 60 Hz; the dummy driver takes any timing.
-        clock = (width + 320) * (height + 25) * 60 / 1e6
-        modeline = (f'Modeline {mode} {clock:.2f} {width} {width + 48} {width + 160} {width + 320} '
+    def xorg_config(self, layout, modes=()):
+        """Xorg with the dummy driver: monitors at (x, y) of width x height."""
+        def modeline(width, height):
+            # Blanking of the usual size at 60 Hz; the dummy driver takes any timing.
+            clock = (width + 320) * (height + 25) * 60 / 1e6
+            return (f'Modeline "{width}x{height}" {clock:.2f} {width} {width + 48} {width + 160} {width + 320} '
                     f'{height} {height + 3} {height + 7} {height + 25} -hsync +vsync')
+        sizes = sorted({(w, h) for _, _, w, h in layout} | set(modes))
+        modelines = "".join(f"  {modeline(w, h)}\n" for w, h in sizes)
         sections = ['Section "ServerFlags"\n  Option "AutoAddDevices" "false"\n  Option "AutoAddGPU" "false"\n'
                     '  Option "DontVTSwitch" "true"\nEndSection']
-        for i in range(monitors):
+        for i, (x, y, width, height) in enumerate(layout):
             sections.append(f'Section "Monitor"\n  Identifier "monitor{i}"\n  HorizSync 5.0 - 1000.0\n'
-                            f'  VertRefresh 5.0 - 200.0\n  {modeline}\n  Option "PreferredMode" {mode}\n'
-                            f'  Option "Position" "{i * width} 0"\n'
+                            f'  VertRefresh 5.0 - 200.0\n{modelines}  Option "PreferredMode" "{width}x{height}"\n'
+                            f'  Option "Position" "{x} {y}"\n'
                             + ('  Option "Primary" "true"\n' if i == 0 else '  Option "Enable" "true"\n')
                             + 'EndSection')
-        outputs = "".join(f'  Option "Monitor-DUMMY{i}" "monitor{i}"\n' for i in range(monitors))
+        outputs = "".join(f'  Option "Monitor-DUMMY{i}" "monitor{i}"\n' for i in range(len(layout)))
+        width = max([x + w for x, y, w, h in layout] + [w for w, h in modes])
+        height = max([y + h for x, y, w, h in layout] + [h for w, h in modes])
         sections.append(f'Section "Device"\n  Identifier "dummy"\n  Driver "dummy"\n  VideoRam 256000\n'
                         f'{outputs}EndSection')
         sections.append(f'Section "Screen"\n  Identifier "screen"\n  Device "dummy"\n  Monitor "monitor0"\n'
                         f'  DefaultDepth 24\n  SubSection "Display"\n    Depth 24\n'
-                        f'    Virtual {width * monitors} {height}\n  EndSubSection\nEndSection')
+                        f'    Virtual {width} {height}\n  EndSubSection\nEndSection')
         path = os.path.join(self.scratch, "xorg.conf")
         with open(path, "w") as stream:
             stream.write("\n\n".join(sections) + "\n")
@@ -396,8 +415,29 @@ class Session:
         if "WIDTH" not in values:
             return None
         title = self.x("xdotool", "getwindowname", window, check_result=False).rstrip("\n")
+        # xdotool counts a window manager's frame twice (openbox); the X server's own answer does not.
+        place = dict(re.findall(r"Absolute upper-left ([XY]):\s+(-?\d+)",
+                                self.x("xwininfo", "-id", window, check_result=False)))
+        values.update(place)
         return {"id": int(window), "name": title, "x": int(values["X"]), "y": int(values["Y"]),
                 "width": int(values["WIDTH"]), "height": int(values["HEIGHT"])}
+
+    def above(self, upper, lower):
+        """True when window upper is stacked above window lower, each counted
+        by the frame a window manager may have put around it."""
+        def frame(window):
+            root = None
+            while True:
+                tree = self.x("xwininfo", "-tree", "-id", str(window))
+                root = root or int(re.search(r"Root window id: (0x[0-9a-f]+)", tree).group(1), 16)
+                parent = int(re.search(r"Parent window id: (0x[0-9a-f]+)", tree).group(1), 16)
+                if parent == root:
+                    return window
+                window = parent
+        stacking = self.x("xwininfo", "-root", "-children")
+        # xwininfo lists the top-most window first.
+        order = [int(line.split()[0], 16) for line in stacking.splitlines() if line.strip().startswith("0x")]
+        return order.index(frame(upper)) < order.index(frame(lower))
 
     # teardown
 
@@ -629,7 +669,7 @@ def run(cases):
     config = load_config()
     case = cases[name]
     display = getattr(case, "display", {})
-    if display.get("monitors", 1) > 1:
+    if display.get("monitors", 1) > 1 or display.get("layout"):
         # Xorg takes its configuration from any path only when started by root.
         if os.geteuid() != 0:
             log(f"SKIP {name}: a display of several monitors needs Xorg started as root")

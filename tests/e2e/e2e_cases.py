@@ -288,6 +288,11 @@ def case_calibrate_normal(session, name):
     family = Program.FAMILIES[name]
     program = Program(session, name, scenario(family, calibStep=0)).start()
     main = MainWindow(program, state="active")
+    calibrate_whole_screen(session, program, main)
+
+
+def calibrate_whole_screen(session, program, main):
+    """A "Normal mode" calibration through its three targets, handed over."""
     start_calibration(program, main)
     whole = (0, session.width, 0, session.height)
     for status, progress in ((1, 75), (2, 150), (3, 0)):
@@ -340,6 +345,49 @@ def case_calibrate_area(session, name):
     check_after_calibration(program, end)
 
 
+def case_calibrate_new_resolution(session, name):
+    # A kiosk without a window manager whose resolution changes while the program runs.
+    family = Program.FAMILIES[name]
+    program = Program(session, name, scenario(family, calibStep=0)).start()
+    main = MainWindow(program, state="active")
+    session.x("xrandr", "--output", "DUMMY0", "--mode", "1280x1024", "--fb", "1280x1024")
+    session.width, session.height = 1280, 1024
+    wait_until(lambda: "current 1280 x 1024" in session.x("xrandr"), 5, "the new resolution")
+    main = MainWindow(program, state="active")
+    calibrate_whole_screen(session, program, main)
+
+
+case_calibrate_new_resolution.display = {"layout": [(0, 0, 1024, 768)], "modes": [(1280, 1024)]}
+
+
+def case_calibrate_holes(session, name):
+    # Monitors of different heights leave the third "Normal mode" target, (230, 921),
+    # under the first one: the user is told and calibrates an area instead.
+    family = Program.FAMILIES[name]
+    program = Program(session, name, scenario(family, calibStep=0)).start()
+    main = MainWindow(program, state="active")
+    main.click_button("calibrate")
+    notice = wait_until(lambda: [w for w in program.windows() if w["name"] == "Prompt" and w["width"] == 320],
+                        5, "the notice of targets between the monitors")[0]
+    calibration = calibration_window(program)
+    check(calibration and (calibration["x"], calibration["y"]) == (0, 0),
+          f"the calibration window is at {calibration}")
+    check(session.above(notice["id"], calibration["id"]), "the notice is below the calibration")
+    # The notice is on a monitor, over the controls, not across the hole.
+    monitors = session.config_display["layout"]
+    check(any(x <= notice["x"] and notice["x"] + notice["width"] <= x + w and y <= notice["y"]
+              and notice["y"] + notice["height"] <= y + h for x, y, w, h in monitors),
+          f"the notice is not on one monitor: {notice}")
+    session.screenshot("holes-notice")
+    session.click(notice["x"] + 130 + 30, notice["y"] + 140 + 10)
+    wait_until(lambda: not [w for w in program.windows() if w["name"] == "Prompt"], 3, "the notice to close")
+    program.set(calibStatus=4, calibValue=0)
+    check_after_calibration(program, check_calibrate_end(program, 0, (0, session.width, 0, session.height)))
+
+
+case_calibrate_holes.display = {"layout": [(0, 0, 1024, 768), (1024, 0, 1280, 1024)]}
+
+
 def calibrate_dragged_area(session, name, start, end, scale=1):
     """A calibration in the area mode the driver reports, with an area dragged
     from start to end (device pixels), confirmed and handed over."""
@@ -348,8 +396,10 @@ def calibrate_dragged_area(session, name, start, end, scale=1):
     program = Program(session, name, scenario(family, calibStep=0, calibMode=1)).start(extra_env=environment)
     main = MainWindow(program, state="active", scale=scale)
     start_calibration(program, main)
-    window = calibration_window(program)
-    check((window["x"], window["y"]) == (0, 0), f"the calibration window is at ({window['x']}, {window['y']})")
+    # A window manager may first keep it on one monitor; it then places itself.
+    wait_until(lambda: [w for w in program.windows() if (w["x"], w["y"], w["width"], w["height"])
+                        == (0, 0, session.width, session.height)], 3,
+               "the calibration window over the whole desktop, and no more")
     session.press(*start)
     session.move((start[0] + end[0]) // 2, (start[1] + end[1]) // 2)
     session.move(*end)
@@ -357,6 +407,8 @@ def calibrate_dragged_area(session, name, start, end, scale=1):
     question = wait_until(lambda: [w for w in program.windows() if w["name"] == "Prompt"], 3,
                           "the question save the area?")[0]
     session.screenshot("save-the-area")
+    calibration = calibration_window(program)
+    check(session.above(question["id"], calibration["id"]), "the question is below the calibration window")
     session.click(question["x"] + (15 + 25) * scale, question["y"] + (70 + 10) * scale)
     wait_until(lambda: not [w for w in program.windows() if w["name"] == "Prompt"], 3, "the question to close")
     drawn = (min(start[0], end[0]), max(start[0], end[0]), min(start[1], end[1]), max(start[1], end[1]))
@@ -405,6 +457,32 @@ def case_main_window_scaled_monitors(session, name):
 
 
 case_main_window_scaled_monitors.display = case_calibrate_two_monitors.display
+
+
+def case_calibrate_two_monitors_openbox(session, name):
+    calibrate_dragged_area(session, name, (1900, 700), (1200, 100))
+
+
+# A window manager that keeps a full-screen window on one monitor.
+case_calibrate_two_monitors_openbox.display = dict(case_calibrate_two_monitors.display, window_manager="openbox")
+
+
+def case_calibrate_touch_monitor(session, name):
+    # A small touch monitor beside a large one is drawn whole: the quarter
+    # rule counts its 800 x 480, not the desktop's 3360 x 1440.
+    calibrate_dragged_area(session, name, (2600, 20), (3340, 460))
+
+
+case_calibrate_touch_monitor.display = {"layout": [(0, 0, 2560, 1440), (2560, 0, 800, 480)]}
+
+
+def case_calibrate_larger_root(session, name):
+    # The X server maps touches onto its root window, here 100 pixels taller
+    # than the monitors: the driver hears of 2048 x 868.
+    calibrate_dragged_area(session, name, (1200, 100), (1900, 700))
+
+
+case_calibrate_larger_root.display = {"layout": [(0, 0, 1024, 768), (1024, 0, 1024, 768)], "root": (2048, 868)}
 
 
 def case_calibrate_error(session, name):
@@ -572,6 +650,11 @@ CASES = {
     "calibrate_two_monitors": case_calibrate_two_monitors,
     "calibrate_two_monitors_managed": case_calibrate_two_monitors_managed,
     "main_window_scaled_monitors": case_main_window_scaled_monitors,
+    "calibrate_two_monitors_openbox": case_calibrate_two_monitors_openbox,
+    "calibrate_new_resolution": case_calibrate_new_resolution,
+    "calibrate_holes": case_calibrate_holes,
+    "calibrate_touch_monitor": case_calibrate_touch_monitor,
+    "calibrate_larger_root": case_calibrate_larger_root,
 }
 
 
