@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QPixmap>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -182,8 +183,10 @@ void MainDialog::newGraph()
 void MainDialog::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
-    // Shown again after a calibration during which its monitor went away.
-    keepOnScreen(this);
+    // Shown again after a calibration during which its monitor went away (a
+    // window restored by the window system stays where the user left it).
+    if (!event->spontaneous())
+        keepOnScreen(this);
     // A driver lost and found while a calibration hid the window refreshed the
     // page with the calibration's output setting; show the record as it is now.
     switchSet();

@@ -485,6 +485,27 @@ def case_calibrate_larger_root(session, name):
 case_calibrate_larger_root.display = {"layout": [(0, 0, 1024, 768), (1024, 0, 1024, 768)], "root": (2048, 868)}
 
 
+def case_main_window_monitor_removed(session, name):
+    # The main window moved onto the second monitor, which goes away during a
+    # calibration: the window comes back whole on the monitor that is left.
+    family = Program.FAMILIES[name]
+    program = Program(session, name, scenario(family, calibStep=0)).start()
+    session.x("xdotool", "windowmove", str(program.main_window()["id"]), "1400", "300")
+    wait_until(lambda: program.main_window()["x"] == 1400, 5, "the main window on the second monitor")
+    start_calibration(program, MainWindow(program, state="active"))
+    session.x("xrandr", "--output", "DUMMY1", "--off")
+    wait_until(lambda: program.main_window_visible(), 5, "the main window back after the monitor went away")
+    session.screenshot("main-window-back")
+    window = program.main_window()
+    right, bottom = window["x"] + window["width"], window["y"] + window["height"]
+    check(window["x"] >= 0 and window["y"] >= 0 and right <= session.width // 2 and bottom <= session.height,
+          f"the main window covers ({window['x']}, {window['y']})..({right}, {bottom}), "
+          f"not inside the monitor left, (0, 0)..({session.width // 2}, {session.height})")
+
+
+case_main_window_monitor_removed.display = case_calibrate_two_monitors.display
+
+
 def case_calibrate_error(session, name):
     family = Program.FAMILIES[name]
     program = Program(session, name, scenario(family, calibStep=0)).start()
@@ -655,6 +676,7 @@ CASES = {
     "calibrate_holes": case_calibrate_holes,
     "calibrate_touch_monitor": case_calibrate_touch_monitor,
     "calibrate_larger_root": case_calibrate_larger_root,
+    "main_window_monitor_removed": case_main_window_monitor_removed,
 }
 
 
