@@ -20,7 +20,6 @@ QList<QRect> qtMonitors()
     return found;
 }
 
-CalibrationFrame::MonitorSource monitorSource = qtMonitors;
 
 bool onWayland()
 {
@@ -29,15 +28,22 @@ bool onWayland()
 
 // Where Qt has put a window, in device pixels: Qt scales a window's place
 // from the origin of the screen it counts the window on.
-QRect estimatedGeometry(const QWidget *window)
+QRect qtWindowGeometry(const QWindow *handle)
 {
-    const QWindow *handle = window->windowHandle();
     if (!handle || !handle->screen())
         return QRect();
-    const qreal ratio = window->devicePixelRatioF();
+    const qreal ratio = handle->devicePixelRatio();
     const QPoint origin = handle->screen()->geometry().topLeft();
     const QPointF place = QPointF(origin) + QPointF(handle->geometry().topLeft() - origin) * ratio;
     return QRect(place.toPoint(), handle->geometry().size() * ratio);
+}
+
+CalibrationFrame::MonitorSource monitorSource = qtMonitors;
+CalibrationFrame::WindowSource windowSource = qtWindowGeometry;
+
+QRect estimatedGeometry(const QWidget *window)
+{
+    return window->windowHandle() ? windowSource(window->windowHandle()) : QRect();
 }
 
 QSize coveringSize(const QSize &device, qreal ratio)
@@ -201,13 +207,15 @@ void CalibrationFrame::placeOver(QWidget *window, int attempt) const
     if (real.isEmpty() || attempt == 0) {
         logical.moveTopLeft(QPointF(QPointF(place.topLeft()) / ratio).toPoint());
     } else {
-        // Rather a pixel beyond the frame's edge than one short of it.
-        logical.translate(qFloor((place.x() - real.x()) / ratio), qFloor((place.y() - real.y()) / ratio));
-        // Where the scale factor leaves no logical pixel on the frame's corner.
-        if (attempt > 0 && (real.left() > place.left() || real.right() < place.right()))
-            logical.setWidth(logical.width() + 1);
-        if (attempt > 0 && (real.top() > place.top() || real.bottom() < place.bottom()))
-            logical.setHeight(logical.height() + 1);
+        // Rather a pixel before the frame's corner than one after it.
+        const QPoint step(qFloor((place.x() - real.x()) / ratio), qFloor((place.y() - real.y()) / ratio));
+        if (!step.isNull()) {
+            logical.translate(step);
+        } else {
+            // As close as the scale factor allows; a pixel more reaches the far edge.
+            logical.setSize(window->size() + QSize(real.right() < place.right() ? 1 : 0,
+                                                   real.bottom() < place.bottom() ? 1 : 0));
+        }
     }
     window->setGeometry(logical);
     if (!window->isVisible())
@@ -245,9 +253,10 @@ bool CalibrationFrame::coversExactly(const QRect &window, const QRect &frame)
     return window.contains(frame) && frame.adjusted(-1, -1, 1, 1).contains(window);
 }
 
-void CalibrationFrame::setMonitorSource(MonitorSource source)
+void CalibrationFrame::setWindowSystem(MonitorSource monitors, WindowSource windows)
 {
-    monitorSource = source ? source : qtMonitors;
+    monitorSource = monitors ? monitors : qtMonitors;
+    windowSource = windows ? windows : qtWindowGeometry;
 }
 
 QRect CalibrationFrame::realGeometry(const QWidget *window) const

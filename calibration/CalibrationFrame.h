@@ -9,6 +9,7 @@
 #include <QScreen>
 
 class QWidget;
+class QWindow;
 
 // What a calibration refers to: the rectangle onto which whoever owns input
 // maps the touch panel, counted in the pixels the driver is told of.
@@ -61,9 +62,11 @@ public:
     static bool coversExactly(const QRect &window, const QRect &frame);
 
     // Where no window system can be asked (the offscreen platform), the
-    // monitors in device pixels come from here; by default from Qt's screens.
+    // monitors in device pixels and where a window really is come from here;
+    // by default from Qt's screens and Qt's idea of the window.
     using MonitorSource = QList<QRect> (*)();
-    static void setMonitorSource(MonitorSource source);
+    using WindowSource = QRect (*)(const QWindow *window);
+    static void setWindowSystem(MonitorSource monitors, WindowSource windows);
 
 private:
     // Where the window really is, in window-system coordinates; empty while unknown.

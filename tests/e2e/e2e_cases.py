@@ -381,6 +381,7 @@ def case_calibrate_holes(session, name):
     session.screenshot("holes-notice")
     session.click(notice["x"] + 130 + 30, notice["y"] + 140 + 10)
     wait_until(lambda: not [w for w in program.windows() if w["name"] == "Prompt"], 3, "the notice to close")
+    session.screenshot("holes-calibration")
     program.set(calibStatus=4, calibValue=0)
     check_after_calibration(program, check_calibrate_end(program, 0, (0, session.width, 0, session.height)))
 

@@ -6,7 +6,9 @@
 #include <QImage>
 #include <QPixmap>
 #include <QScreen>
+#include <QWindow>
 #include <qpa/qplatformscreen.h>
+#include <qpa/qplatformwindow.h>
 #include <qpa/qwindowsysteminterface.h>
 
 #include <memory>
@@ -55,6 +57,11 @@ QList<QRect> fakeMonitors()
     return monitors;
 }
 
+QRect platformGeometry(const QWindow *window)
+{
+    return window->handle() ? window->handle()->geometry() : QRect();
+}
+
 } // namespace
 
 namespace TestSupport {
@@ -68,7 +75,7 @@ void useDesktop(const QList<QRect> &monitors)
         return;
     if (!platformScreen)
         platformScreen = QGuiApplication::primaryScreen()->handle();
-    CalibrationFrame::setMonitorSource(fakeMonitors);
+    CalibrationFrame::setWindowSystem(fakeMonitors, platformGeometry);
 
     // The new monitors come first, so that there is always a primary one.
     const std::shared_ptr<Monitors> old = current;
