@@ -19,6 +19,8 @@ packages=(
     # desktops of two monitors, and a window manager that spans them
     xvfb xauth xdotool x11-apps x11-utils fonts-dejavu-core
     xserver-xorg-core xserver-xorg-video-dummy icewm
+    # a headless Wayland compositor with XWayland, its screenshots, and Qt's Wayland platform
+    sway xwayland grim qt6-wayland qtwayland5
     # a window manager without _NET_WM_FULLSCREEN_MONITORS, and xrandr for new
     # resolutions and for which monitor is the primary one
     openbox x11-xserver-utils
