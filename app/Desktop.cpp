@@ -120,12 +120,6 @@ QSize desktopSize()
     return QSize(desktop.right() + 1, desktop.bottom() + 1).expandedTo(QSize(0, 0));
 }
 
-QPoint centredPosition(const QSize &desktop, const QSize &window)
-{
-    return QPoint((desktop.width() - window.width()) / 2,
-                  (desktop.height() - window.height()) / 2);
-}
-
 namespace X11Desktop {
 
 bool available()

@@ -15,9 +15,6 @@
 // monitors' bounding box from the origin elsewhere.
 QSize desktopSize();
 
-// Top-left corner that centres a window on the desktop, with integer halves.
-QPoint centredPosition(const QSize &desktop, const QSize &window);
-
 namespace X11Desktop {
 
 // True when the program runs on an X server (Qt's xcb platform).

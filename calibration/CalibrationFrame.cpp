@@ -194,10 +194,9 @@ bool CalibrationFrame::covered(const QWidget *window) const
 
 void CalibrationFrame::placeOver(QWidget *window, int attempt) const
 {
+    // An output is covered by showing full screen on it; there is no other place to take.
     if (screen) {
-        window->windowHandle()->setScreen(screen);
-        window->setGeometry(screen->geometry());
-        window->showFullScreen();
+        show(window);
         return;
     }
     const qreal ratio = window->devicePixelRatioF();

@@ -1,6 +1,7 @@
 #include "commandline/ControlTool.h"
 
 #include "app/Product.h"
+#include "commandline/Formatted.h"
 #include "commandline/OutputFile.h"
 #include "commandline/Recording.h"
 #include "commandline/StatusReport.h"
@@ -10,7 +11,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdarg>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -137,18 +137,6 @@ bool parseSeconds(const std::string &text, double *seconds)
     errno = 0;
     *seconds = std::strtod(text.c_str(), &end);
     return *end == '\0' && errno == 0 && std::isfinite(*seconds) && *seconds > 0 && *seconds < 1e9;
-}
-
-std::string format(const char *pattern, ...) __attribute__((format(printf, 1, 2)));
-
-std::string format(const char *pattern, ...)
-{
-    char text[256];
-    va_list arguments;
-    va_start(arguments, pattern);
-    const int length = std::vsnprintf(text, sizeof text, pattern, arguments);
-    va_end(arguments);
-    return std::string(text, static_cast<std::size_t>(std::max(0, std::min<int>(length, sizeof text - 1))));
 }
 
 // The options a command line may carry, before or after the command.
@@ -416,7 +404,7 @@ int Tool::help(const Command *command)
         text += std::string("\n") + command->summary;
         const std::string verb = command->name;
         if (verb == "threshold")
-            text += format(", %d to %d", product.threshold.minimum, product.threshold.maximum);
+            text += formatted(", %d to %d", product.threshold.minimum, product.threshold.maximum);
         if (verb == "intensity")
             text += ", 0 to 255";
         text += ".\n";
@@ -491,7 +479,7 @@ bool Tool::asked(int result, const char *query, int wanted)
     const int error = errno;
     if (result > 0) {
         failure.word = "short-answer";
-        failure.reason = format("short answer to the %s (%d of %d bytes)", query, lastRead, wanted);
+        failure.reason = formatted("short answer to the %s (%d of %d bytes)", query, lastRead, wanted);
     } else if (error == ENOENT || error == ENODEV || error == ENXIO) {
         failure.word = "not-loaded";
         failure.reason = std::string("not loaded (") + std::strerror(error) + ")";
@@ -664,22 +652,22 @@ std::string Tool::strongestSample(const int *samples, bool json) const
     if (json) {
         if (count == 0)
             return "\"strongest\": null";
-        return format("\"strongest\": {\"value\": %d, \"channel\": %d, \"axis\": \"%c\", \"index\": %d}",
+        return formatted("\"strongest\": {\"value\": %d, \"channel\": %d, \"axis\": \"%c\", \"index\": %d}",
                       samples[best], best + 1, axis, place);
     }
     if (count == 0)
         return "no channels";
-    return format("strongest %3d on channel %d (%c %d)", samples[best], best + 1, axis, place);
+    return formatted("strongest %3d on channel %d (%c %d)", samples[best], best + 1, axis, place);
 }
 
 std::string Tool::touchesAndStrongestCell(bool json) const
 {
     const int count = KerDecode::touchCount(param->touchData);
-    std::string line = json ? std::string("\"touches\": [") : format("touches %d", count);
+    std::string line = json ? std::string("\"touches\": [") : formatted("touches %d", count);
     for (int i = 0; i < count; ++i) {
         const int x = KerDecode::touchX(param->touchData, i);
         const int y = KerDecode::touchY(param->touchData, i);
-        line += json ? format("%s{\"x\": %d, \"y\": %d}", i ? ", " : "", x, y) : format(" (%d,%d)", x, y);
+        line += json ? formatted("%s{\"x\": %d, \"y\": %d}", i ? ", " : "", x, y) : formatted(" (%d,%d)", x, y);
     }
     if (json)
         line += "], ";
@@ -696,11 +684,11 @@ std::string Tool::touchesAndStrongestCell(bool json) const
     }
     if (json) {
         line += best < 0 ? std::string("\"strongest\": null")
-                         : format("\"strongest\": {\"value\": %d, \"x\": %d, \"y\": %d}", bestValue, best / layoutY,
+                         : formatted("\"strongest\": {\"value\": %d, \"x\": %d, \"y\": %d}", bestValue, best / layoutY,
                                   best % layoutY);
     } else {
         line += best < 0 ? std::string("  no cells")
-                         : format("  strongest %4d at %d,%d", bestValue, best / layoutY, best % layoutY);
+                         : formatted("  strongest %4d at %d,%d", bestValue, best / layoutY, best % layoutY);
     }
     return line;
 }
@@ -744,10 +732,10 @@ int Tool::watch(const Options &options)
     return refreshes(options.seconds, samples, [&](double time) {
         std::string line;
         if (options.json) {
-            line = "{\"timestamp\": \"" + timestamp() + "\", " + format("\"seconds\": %.3f, ", time)
+            line = "{\"timestamp\": \"" + timestamp() + "\", " + formatted("\"seconds\": %.3f, ", time)
                    + (lunari() ? touchesAndStrongestCell(true) : strongestSample(samples, true)) + "}\n";
         } else {
-            line = format("%8.3f  ", time) + (lunari() ? touchesAndStrongestCell(false) : strongestSample(samples, false))
+            line = formatted("%8.3f  ", time) + (lunari() ? touchesAndStrongestCell(false) : strongestSample(samples, false))
                    + "\n";
         }
         return out.write(line) ? int(Success) : outputFailure(out);
@@ -800,7 +788,7 @@ int Tool::record(const std::string &file, double seconds)
         }
         ++frames;
         if (progress) {
-            const std::string line = format("\r%s: recording %s: %.1f s, %ld frames ", name, file.c_str(),
+            const std::string line = formatted("\r%s: recording %s: %.1f s, %ld frames ", name, file.c_str(),
                                             frame.time, frames);
             const ssize_t ignored = ::write(STDERR_FILENO, line.data(), line.size());
             (void)ignored;

@@ -1,28 +1,16 @@
 #include "commandline/StatusReport.h"
 
 #include "app/Product.h"
+#include "commandline/Formatted.h"
 #include "driverlink/Param.h"
 
 #include <algorithm>
 #include <cctype>
-#include <cstdarg>
 #include <cstdio>
 
 namespace StatusReport {
 
 namespace {
-
-std::string format(const char *pattern, ...) __attribute__((format(printf, 1, 2)));
-
-std::string format(const char *pattern, ...)
-{
-    char text[512];
-    va_list arguments;
-    va_start(arguments, pattern);
-    const int length = std::vsnprintf(text, sizeof text, pattern, arguments);
-    va_end(arguments);
-    return std::string(text, length < 0 ? 0 : std::min<std::size_t>(static_cast<std::size_t>(length), sizeof text - 1));
-}
 
 const char *boolean(bool value)
 {
@@ -68,7 +56,7 @@ std::string jsonString(const std::string &text)
             quoted += '\\';
             quoted += static_cast<char>(c);
         } else if (c < 0x20) {
-            quoted += format("\\u%04x", c);
+            quoted += formatted("\\u%04x", c);
         } else {
             quoted += static_cast<char>(c);
         }
@@ -79,22 +67,22 @@ std::string jsonString(const std::string &text)
 std::string text(const Product &product, const Param &p)
 {
     const CommandSet &commands = product.commands;
-    std::string out = format("driver:          present (%s)\n", product.driverFile);
+    std::string out = formatted("driver:          present (%s)\n", product.driverFile);
     if (commands.reportsFpsPending && p.fpsPending)
         out += "scan rate:       not ready yet\n";
     else
-        out += format("scan rate:       %d FPS\n", p.fps);
-    out += format("touch output:    %s\n", p.outputEnabled ? "enabled" : "disabled");
-    out += format("threshold:       %d\n", p.threshold);
-    out += format("touch points:    %d\n", p.touchPoints);
-    out += format("firmware:        %d.0\n", p.firmwareVersion);
-    out += format("driver version:  %d.%d\n", p.driverVersionMajor, p.driverVersionMinor);
+        out += formatted("scan rate:       %d FPS\n", p.fps);
+    out += formatted("touch output:    %s\n", p.outputEnabled ? "enabled" : "disabled");
+    out += formatted("threshold:       %d\n", p.threshold);
+    out += formatted("touch points:    %d\n", p.touchPoints);
+    out += formatted("firmware:        %d.0\n", p.firmwareVersion);
+    out += formatted("driver version:  %d.%d\n", p.driverVersionMajor, p.driverVersionMinor);
     if (commands.reportsChannels) {
-        out += format("channels:        %d\n", p.channelCount);
-        out += format("intensity:       %d\n", p.intensity);
+        out += formatted("channels:        %d\n", p.channelCount);
+        out += formatted("intensity:       %d\n", p.intensity);
     }
-    out += format("layout:          %d/%d\n", p.layoutX, p.layoutY);
-    out += format("calibration:     %s, area %d %d %d %d (left right top bottom, of 0 to %d)\n",
+    out += formatted("layout:          %d/%d\n", p.layoutX, p.layoutY);
+    out += formatted("calibration:     %s, area %d %d %d %d (left right top bottom, of 0 to %d)\n",
                   p.calibMode == 0 ? "whole screen" : p.calibMode == 1 ? "drawn area" : "unknown mode",
                   p.areaLeft, p.areaRight, p.areaTop, p.areaBottom, commands.areaDivisor);
     return out;
@@ -104,21 +92,21 @@ std::string json(const Product &product, const Param &p, const Failure &failure)
 {
     const CommandSet &commands = product.commands;
     if (!failure.word.empty()) {
-        return format("{\"present\": %s, \"driverFile\": %s, \"error\": %s, \"reason\": %s}\n",
+        return formatted("{\"present\": %s, \"driverFile\": %s, \"error\": %s, \"reason\": %s}\n",
                       boolean(failure.word != "not-loaded"), jsonString(product.driverFile).c_str(),
                       jsonString(failure.word).c_str(), jsonString(failure.reason).c_str());
     }
-    std::string out = format("{\"present\": true, \"driverFile\": %s, \"fps\": %d, ",
+    std::string out = formatted("{\"present\": true, \"driverFile\": %s, \"fps\": %d, ",
                              jsonString(product.driverFile).c_str(), p.fps);
     if (commands.reportsFpsPending)
-        out += format("\"fpsPending\": %s, ", boolean(p.fpsPending));
-    out += format("\"outputEnabled\": %s, \"threshold\": %d, \"touchPoints\": %d, \"firmwareVersion\": %d, "
+        out += formatted("\"fpsPending\": %s, ", boolean(p.fpsPending));
+    out += formatted("\"outputEnabled\": %s, \"threshold\": %d, \"touchPoints\": %d, \"firmwareVersion\": %d, "
                   "\"driverVersion\": \"%d.%d\", ",
                   boolean(p.outputEnabled), p.threshold, p.touchPoints, p.firmwareVersion, p.driverVersionMajor,
                   p.driverVersionMinor);
     if (commands.reportsChannels)
-        out += format("\"channelCount\": %d, \"intensity\": %d, ", p.channelCount, p.intensity);
-    out += format("\"layoutX\": %d, \"layoutY\": %d, \"calibMode\": %d, \"areaLeft\": %d, \"areaRight\": %d, "
+        out += formatted("\"channelCount\": %d, \"intensity\": %d, ", p.channelCount, p.intensity);
+    out += formatted("\"layoutX\": %d, \"layoutY\": %d, \"calibMode\": %d, \"areaLeft\": %d, \"areaRight\": %d, "
                   "\"areaTop\": %d, \"areaBottom\": %d, \"areaScale\": %d}\n",
                   p.layoutX, p.layoutY, p.calibMode, p.areaLeft, p.areaRight, p.areaTop, p.areaBottom,
                   commands.areaDivisor);
@@ -142,35 +130,35 @@ std::string prometheus(const Product &product, const Param &p, const Failure &fa
         return out;
     }
     metric(out, name + "info", "The controller's firmware and driver versions; always 1.",
-           format("%sinfo{%s,firmware_version=\"%d\",driver_version=\"%d.%d\"} 1\n", name.c_str(), file.c_str(),
+           formatted("%sinfo{%s,firmware_version=\"%d\",driver_version=\"%d.%d\"} 1\n", name.c_str(), file.c_str(),
                   p.firmwareVersion, p.driverVersionMajor, p.driverVersionMinor));
     metric(out, name + "scan_rate_hertz", "Frames the controller scans per second.",
-           format("%sscan_rate_hertz %d\n", name.c_str(), p.fps));
+           formatted("%sscan_rate_hertz %d\n", name.c_str(), p.fps));
     if (commands.reportsFpsPending) {
         metric(out, name + "scan_rate_pending", "Whether the controller has not measured its scan rate yet (1).",
-               format("%sscan_rate_pending %d\n", name.c_str(), p.fpsPending ? 1 : 0));
+               formatted("%sscan_rate_pending %d\n", name.c_str(), p.fpsPending ? 1 : 0));
     }
     metric(out, name + "output_enabled", "Whether the touch output is switched on (1) or off (0).",
-           format("%soutput_enabled %d\n", name.c_str(), p.outputEnabled ? 1 : 0));
+           formatted("%soutput_enabled %d\n", name.c_str(), p.outputEnabled ? 1 : 0));
     metric(out, name + "threshold", "The detection threshold the driver holds.",
-           format("%sthreshold %d\n", name.c_str(), p.threshold));
+           formatted("%sthreshold %d\n", name.c_str(), p.threshold));
     metric(out, name + "touch_points", "The number of touch points the controller reports.",
-           format("%stouch_points %d\n", name.c_str(), p.touchPoints));
+           formatted("%stouch_points %d\n", name.c_str(), p.touchPoints));
     if (commands.reportsChannels) {
         metric(out, name + "channels", "The number of sensor channels the controller reports.",
-               format("%schannels %d\n", name.c_str(), p.channelCount));
+               formatted("%schannels %d\n", name.c_str(), p.channelCount));
         metric(out, name + "intensity", "The intensity the driver holds.",
-               format("%sintensity %d\n", name.c_str(), p.intensity));
+               formatted("%sintensity %d\n", name.c_str(), p.intensity));
     }
     metric(out, name + "sensor_layout", "The sensor layout: the channels along each axis.",
-           format("%ssensor_layout{axis=\"x\"} %d\n%ssensor_layout{axis=\"y\"} %d\n", name.c_str(), p.layoutX,
+           formatted("%ssensor_layout{axis=\"x\"} %d\n%ssensor_layout{axis=\"y\"} %d\n", name.c_str(), p.layoutX,
                   name.c_str(), p.layoutY));
     metric(out, name + "calibration_mode", "The calibration mode: 0 the whole screen, 1 a drawn area.",
-           format("%scalibration_mode %d\n", name.c_str(), p.calibMode));
+           formatted("%scalibration_mode %d\n", name.c_str(), p.calibMode));
     const double scale = commands.areaDivisor > 0 ? commands.areaDivisor : 1;
     metric(out, name + "calibration_area_ratio",
            "The calibrated touch area's edges as fractions of the driver's scale, 0 to 1.",
-           format("%scalibration_area_ratio{edge=\"left\"} %.6g\n%scalibration_area_ratio{edge=\"right\"} %.6g\n"
+           formatted("%scalibration_area_ratio{edge=\"left\"} %.6g\n%scalibration_area_ratio{edge=\"right\"} %.6g\n"
                   "%scalibration_area_ratio{edge=\"top\"} %.6g\n%scalibration_area_ratio{edge=\"bottom\"} %.6g\n",
                   name.c_str(), p.areaLeft / scale, name.c_str(), p.areaRight / scale, name.c_str(),
                   p.areaTop / scale, name.c_str(), p.areaBottom / scale));

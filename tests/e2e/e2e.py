@@ -679,7 +679,11 @@ def run(cases):
         if not os.access(XORG, os.X_OK):
             log(f"FAIL {name}: {XORG} is missing (xserver-xorg-core, xserver-xorg-video-dummy)")
             return 1
-    session = Session(name, config)
+    return run_session(Session(name, config), name, case, **display)
+
+
+def run_session(session, name, case, **display):
+    """Runs a case in a session on its own display; 0 when it passes, 1 when it fails."""
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     started = time.monotonic()
     try:

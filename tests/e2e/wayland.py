@@ -12,15 +12,14 @@ import os
 import pwd
 import re
 import shutil
-import signal
 import socket
 import struct
 import subprocess
 import sys
 import time
 
-from e2e import (SKIPPED, Failure, Image, Program, Session, check, load_config, log, parse_ppm, stop_process,
-                 wait_until)
+from e2e import (SKIPPED, Failure, Image, Program, Session, check, load_config, log, parse_ppm, run_session,
+                 stop_process, wait_until)
 
 # The account sway and the programs run as when the tests run as root.
 TEST_USER = "controller-e2e"
@@ -458,17 +457,4 @@ def run(cases):
         log(f"SKIP {name}: Qt's Wayland platform plugin is not installed (qt6-wayland, qtwayland5)")
         return SKIPPED
     session = WaylandSession(name, config, user, case.outputs, case.output, case.platform)
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
-    started = time.monotonic()
-    try:
-        session.start_display()
-        case(session)
-        session.finish()
-    except Failure as failure:
-        log(f"FAIL {name}: {failure}")
-        log(f"screenshots and transcripts: {session.shots}")
-        return 1
-    finally:
-        session.close()
-    log(f"PASS {name} in {time.monotonic() - started:.1f} s")
-    return 0
+    return run_session(session, name, case)
