@@ -57,10 +57,10 @@ if [ "$cross" -eq 1 ]; then
         command -v sudo >/dev/null || { echo "cross-build: run as root to install the $arch packages" >&2; exit 1; }
         sudo=(sudo)
     fi
-    # The target's compiler, Qt 6 (its private headers for the calibration and
-    # the tests' made-up monitors), XCB and GL development files, and the emulator.
+    # The target's compiler, Qt 6 (its private headers for the tests' made-up
+    # monitors), XCB and GL development files, and the emulator.
     packages=("g++-$triplet" "qt6-base-dev:$arch" "qt6-base-private-dev:$arch" "libxcb1-dev:$arch"
-              "libxcb-xinerama0-dev:$arch" "libgl-dev:$arch" qemu-user-static)
+              "libxcb-xinerama0-dev:$arch" "libxcb-randr0-dev:$arch" "libgl-dev:$arch" qemu-user-static)
     missing=()
     for package in "${packages[@]}"; do
         status=$(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null || true)
