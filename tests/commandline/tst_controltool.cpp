@@ -528,9 +528,8 @@ void TestControlTool::stopsWhateverItIsDoing()
     preloaded.setScenario(scenario);
     const Pipe full(true);
     QProcess process;
-    preloaded.start(process, QStringLiteral("/bin/bash"),
-                    QStringList{"-c", QStringLiteral("exec \"$0\" \"$@\" ") + (fullPipe ? full.redirection() : QString()),
-                                tool(program)} + arguments);
+    preloaded.startInShell(process, QStringLiteral("exec \"$0\" \"$@\" ") + (fullPipe ? full.redirection() : QString()),
+                           tool(program), arguments);
     QTest::qWait(1500);
     QCOMPARE(process.state(), QProcess::Running);
     ::kill(pid_t(process.processId()), signal);

@@ -424,7 +424,8 @@ class WaylandProgram(Program):
         environment.update(extra_env or {})
         give(session.user, session.scratch, session.temporary, session.shots)
         self.output = open(os.path.join(session.shots, self.label + "-output.txt"), "a")
-        command = [self.executable] + (args or [])
+        # A cross build's program runs under the target's emulator.
+        command = session.config.get("emulator", []) + [self.executable] + (args or [])
         log(f"start {' '.join(command)} as {session.user.pw_name} on {session.platform}")
         self.process = subprocess.Popen(command, cwd=self.workdir, env=self.environment(environment),
                                         stdout=self.output, stderr=subprocess.STDOUT, start_new_session=True,

@@ -320,11 +320,12 @@ QProcess *startCopy(QObject *owner, const QString &temp, bool asNobody)
     const QString program = TestSupport::windowProgram(Product::pravex);
     if (asNobody) {
         const passwd *nobody = ::getpwnam("nobody");
-        process->start(QStringLiteral("setpriv"), {QStringLiteral("--reuid=%1").arg(nobody->pw_uid),
-                                                   QStringLiteral("--regid=%1").arg(nobody->pw_gid),
-                                                   QStringLiteral("--clear-groups"), program});
+        process->start(QStringLiteral("setpriv"), QStringList{QStringLiteral("--reuid=%1").arg(nobody->pw_uid),
+                                                              QStringLiteral("--regid=%1").arg(nobody->pw_gid),
+                                                              QStringLiteral("--clear-groups")}
+                                                      + TargetPrograms::command(program, QStringList()));
     } else {
-        process->start(program, QStringList());
+        TargetPrograms::start(*process, program, QStringList());
     }
     return process;
 }

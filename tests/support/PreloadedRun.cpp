@@ -78,18 +78,31 @@ PreloadedRun::Result PreloadedRun::finish(QProcess &process, int timeoutMs)
 PreloadedRun::Result PreloadedRun::runInShell(const QString &command, const QString &program,
                                               const QStringList &arguments)
 {
-    // Only the program gets the simulator (and the sanitizer runtime): "$0"
-    // is env(1), which sets the preload for the program it starts.
-    QProcessEnvironment env = environment();
-    env.remove(QStringLiteral("LD_PRELOAD"));
     QProcess process;
-    process.setProcessEnvironment(env);
-    process.setWorkingDirectory(directory.path());
-    process.start(QStringLiteral("/bin/bash"),
-                  QStringList{QStringLiteral("-c"), command, QStringLiteral("/usr/bin/env"),
-                              QStringLiteral("LD_PRELOAD=" DRIVERSIM_PRELOAD_LIST), program} + arguments);
+    startInShell(process, command, program, arguments);
     process.waitForStarted(10000);
     return finish(process, 30000);
+}
+
+void PreloadedRun::startInShell(QProcess &process, const QString &command, const QString &program,
+                                const QStringList &arguments)
+{
+    // Only the program gets the simulator (and the sanitizer runtime): "$0"
+    // is env(1), which sets the preload for the program it starts, or in a
+    // cross build the emulator, which hands it to its guest alone (-E), as the
+    // build machine's loader cannot take the target's library.
+    QProcessEnvironment env = environment();
+    env.remove(QStringLiteral("LD_PRELOAD"));
+    const QString preload = QStringLiteral("LD_PRELOAD=" DRIVERSIM_PRELOAD_LIST);
+    QStringList words = TargetPrograms::command(program, arguments);
+    QStringList shellArguments{QStringLiteral("-c"), command};
+    if (words.first() == program)
+        shellArguments << QStringLiteral("/usr/bin/env") << preload;
+    else
+        shellArguments << words.takeFirst() << QStringLiteral("-E") << preload;
+    process.setProcessEnvironment(env);
+    process.setWorkingDirectory(directory.path());
+    process.start(QStringLiteral("/bin/bash"), shellArguments + words);
 }
 
 QList<DriverSim::Exchange> PreloadedRun::transcript(qint64 pid) const

@@ -43,6 +43,9 @@ public:
     Result runInShell(const QString &command, const QString &program, const QStringList &arguments);
     // Starts it, for a test to drive; the caller owns the process.
     void start(QProcess &process, const QString &program, const QStringList &arguments);
+    // Starts it from a bash command line as runInShell does, for a test to drive.
+    void startInShell(QProcess &process, const QString &command, const QString &program,
+                      const QStringList &arguments);
 
     // The exchanges of one process (all when pid is 0), from the transcript file.
     QList<DriverSim::Exchange> transcript(qint64 pid = 0) const;
