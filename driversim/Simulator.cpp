@@ -79,6 +79,18 @@ timespec monotonicNow()
     return now;
 }
 
+// The transcript entry of a read or write, before its outcome is known.
+Exchange transferOf(Exchange::Kind kind, Family family, int fd, const unsigned char *bytes, std::size_t length)
+{
+    Exchange exchange;
+    exchange.kind = kind;
+    exchange.family = family;
+    exchange.fd = fd;
+    exchange.length = static_cast<int>(length);
+    exchange.code = length > 0 ? bytes[0] : 0;
+    return exchange;
+}
+
 // Builds the simulator while the process starts, so timed settings count from there.
 const Simulator &startedEarly = Simulator::instance();
 
@@ -245,12 +257,7 @@ bool Simulator::waitAsTheDriver(int fd, Exchange::Kind kind, const unsigned char
     std::lock_guard<std::mutex> lock(mutex);
     const double now = elapsed();
     if (Description *description = begin(fd, now)) {
-        Exchange exchange;
-        exchange.kind = kind;
-        exchange.family = description->family;
-        exchange.fd = fd;
-        exchange.length = static_cast<int>(length);
-        exchange.code = length > 0 ? bytes[0] : 0;
+        Exchange exchange = transferOf(kind, description->family, fd, bytes, length);
         exchange.result = -1;
         exchange.error = EINTR;
         record(exchange, now);
@@ -273,12 +280,7 @@ long Simulator::transfer(int fd, Exchange::Kind kind, unsigned char *bytes, std:
     if (!c.present)
         description->stale = true;
 
-    Exchange exchange;
-    exchange.kind = kind;
-    exchange.family = description->family;
-    exchange.fd = fd;
-    exchange.length = static_cast<int>(length);
-    exchange.code = length > 0 ? bytes[0] : 0;
+    Exchange exchange = transferOf(kind, description->family, fd, bytes, length);
     if (kind == Exchange::Write)
         exchange.bytes.assign(bytes, bytes + length);
     long result = -ENODEV;

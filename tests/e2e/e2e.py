@@ -446,7 +446,7 @@ class Session:
         user would, must end with status 0 and must have reported no error."""
         for program in self.programs:
             if program.running() and program.main_window_visible():
-                self.key(program.main_window()["id"], "Escape")
+                self.close_main_window(program)
                 status = program.wait_exit(15)
                 check(status == 0, f"{program.label} ended with status {status} when its main window was closed "
                       f"(see {program.label}-output.txt)")
@@ -454,6 +454,9 @@ class Session:
             output = open(os.path.join(self.shots, program.label + "-output.txt"), errors="replace").read()
             for marker in ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:"):
                 check(marker not in output, f"{program.label} reported '{marker}' (see {program.label}-output.txt)")
+
+    def close_main_window(self, program):
+        self.key(program.main_window()["id"], "Escape")
 
     def close(self):
         for program in self.programs:
