@@ -387,20 +387,8 @@ class WaylandSession(Session):
     # teardown
 
     def close_main_window(self, program):
-        # Through the compositor, as the window's close button would. A close
-        # sent in the instant the window comes back after a calibration was
-        # once lost under load (Qt 5, native Wayland), so a window still there
-        # a few seconds later is closed once more, and that is logged.
-        for attempt in range(2):
-            self.compositor.message(f"[con_id={program.main_window()['id']}]", "kill")
-            try:
-                program.process.wait(5)
-                return
-            except subprocess.TimeoutExpired:
-                if attempt == 0 and program.main_window_visible():
-                    log(f"{program.label} still shows its main window 5 s after the close; closing it again")
-                else:
-                    return
+        # Through the compositor, as the window's close button would.
+        self.compositor.message(f"[con_id={program.main_window()['id']}]", "kill")
 
     def close(self):
         self.keep_picture()
