@@ -1,34 +1,165 @@
 #include "app/InstanceGuard.h"
 
-#include "app/StartLock.h"
-
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-const char RunLockSuffix[] = ".running";
+const off_t RunningByte = 0;
+const off_t StartingByte = 1;
+const char RunFileSuffix[] = ".running";
+const int RandomPart = 6;
 
-// A lock over the whole file, of the given kind.
-struct flock wholeFile(short type)
+// Where the copies of all users meet. Qt's temporary folder is empty when
+// TMPDIR names no folder; the machine's own is then the one to use.
+QByteArray meetingFolder()
+{
+    const QByteArray temp = QFile::encodeName(QDir::tempPath());
+    struct stat status = {};
+    if (!temp.isEmpty() && ::stat(temp.constData(), &status) == 0 && S_ISDIR(status.st_mode))
+        return temp;
+    return QByteArrayLiteral("/tmp");
+}
+
+QByteArray namePrefix(const char *key)
+{
+    return QByteArray(key).replace(' ', '_') + '.';
+}
+
+bool isRunFileName(const QByteArray &name, const QByteArray &prefix)
+{
+    return name.size() == prefix.size() + RandomPart + int(sizeof RunFileSuffix - 1) && name.startsWith(prefix)
+        && name.endsWith(RunFileSuffix);
+}
+
+bool setLock(int file, short type, off_t byte)
 {
     struct flock lock = {};
     lock.l_type = type;
     lock.l_whence = SEEK_SET;
-    return lock;
+    lock.l_start = byte;
+    lock.l_len = 1;
+    return ::fcntl(file, F_SETLK, &lock) == 0;
 }
 
-int openRegularFile(const QByteArray &name)
+// The process holding a write lock on the byte; 0 for none, for a read lock
+// (anyone may take one) and for a lock of no process (open file description).
+pid_t writeLockHolder(int file, off_t byte)
 {
-    const int file = StartLock::open(name);
-    struct stat status = {};
-    if (file >= 0 && (::fstat(file, &status) != 0 || !S_ISREG(status.st_mode))) {
+    struct flock probe = {};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    probe.l_start = byte;
+    probe.l_len = 1;
+    if (::fcntl(file, F_GETLK, &probe) != 0 || probe.l_type != F_WRLCK)
+        return 0;
+    return probe.l_pid > 0 ? probe.l_pid : 0;
+}
+
+// Whether the process runs the program: an emulator that runs it maps its
+// file as well. Another user's memory is shown to root only; their command
+// line to everyone, unless /proc hides the process altogether.
+bool runsProgram(pid_t process, const QString &program)
+{
+    const QString proc = QStringLiteral("/proc/%1").arg(process);
+    if (!QFileInfo::exists(proc))
+        return false;
+    QFile maps(proc + QStringLiteral("/maps"));
+    if (maps.open(QIODevice::ReadOnly)) {
+        const QByteArray mapped = maps.readAll();
+        if (!mapped.isEmpty()) {
+            const QByteArray file = ' ' + QFile::encodeName(program);
+            for (const QByteArray &line : mapped.split('\n')) {
+                if (line.endsWith(file) || line.endsWith(file + " (deleted)"))
+                    return true;
+            }
+            return false;
+        }
+    }
+    QFile commandLine(proc + QStringLiteral("/cmdline"));
+    if (commandLine.open(QIODevice::ReadOnly)) {
+        const QByteArray words = commandLine.readAll();
+        if (!words.isEmpty()) {
+            const QString name = QFileInfo(program).fileName();
+            for (const QByteArray &word : words.split('\0')) {
+                if (!word.isEmpty() && QFileInfo(QFile::decodeName(word)).fileName() == name)
+                    return true;
+            }
+            return false;
+        }
+    }
+    return true;
+}
+
+struct OtherCopies
+{
+    qint64 running = 0;
+    bool starting = false;
+    bool startingFirst = false; // one starting under a name before this copy's
+};
+
+// The other copies' run files in the folder, by their locks. This user's
+// files that no copy holds any more (the copy was killed) go.
+OtherCopies lookAround(const QByteArray &folder, const char *key, const QByteArray &own, const QString &program)
+{
+    OtherCopies others;
+    DIR *listing = ::opendir(folder.constData());
+    if (!listing)
+        return others;
+    const QByteArray prefix = namePrefix(key);
+    while (const dirent *entry = ::readdir(listing)) {
+        const QByteArray name(entry->d_name);
+        if (name == own || !isRunFileName(name, prefix))
+            continue;
+        // Links, FIFOs and devices planted under such a name are not opened or waited on.
+        const int file = ::openat(::dirfd(listing), entry->d_name,
+                                  O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (file < 0)
+            continue;
+        struct stat status = {};
+        if (::fstat(file, &status) == 0 && S_ISREG(status.st_mode)) {
+            const pid_t running = writeLockHolder(file, RunningByte);
+            const pid_t starting = writeLockHolder(file, StartingByte);
+            if (running != 0 && runsProgram(running, program)) {
+                others.running = running;
+            } else if (starting != 0 && runsProgram(starting, program)) {
+                others.starting = true;
+                others.startingFirst = others.startingFirst || own.isEmpty() || name < own;
+            } else if (running == 0 && starting == 0 && status.st_uid == ::geteuid()
+                       && (status.st_mode & 07777) == 0644) {
+                // Made readable only once locked, so this one is no copy's that is starting.
+                (void)::unlinkat(::dirfd(listing), entry->d_name, 0);
+            }
+        }
+        ::close(file);
+    }
+    ::closedir(listing);
+    return others;
+}
+
+// A new run file, locked as starting before anyone else may open it; -1 when
+// the folder takes none.
+int makeRunFile(const QByteArray &folder, const char *key, QByteArray &name)
+{
+    QByteArray path = folder + '/' + namePrefix(key) + QByteArray(RandomPart, 'X') + RunFileSuffix;
+    const int file = ::mkostemps(path.data(), int(sizeof RunFileSuffix - 1), O_CLOEXEC);
+    if (file < 0)
+        return -1;
+    if (!setLock(file, F_WRLCK, StartingByte) || ::fchmod(file, 0644) != 0) {
+        ::unlink(path.constData());
         ::close(file);
         return -1;
     }
+    name = path.mid(folder.size() + 1);
     return file;
 }
 
@@ -42,43 +173,66 @@ InstanceGuard::InstanceGuard(const char *key)
 
 InstanceGuard::~InstanceGuard()
 {
-    const StartLock lock(key);
+    // Still locked as running while the segment goes, so no copy starts meanwhile.
     segment.detach();
-    if (runLock >= 0)
-        ::close(runLock);
+    dropRunFile();
 }
 
 bool InstanceGuard::take()
 {
-    const StartLock lock(key);
-    if (runLock < 0)
-        runLock = openRunLock(key);
-    holder = runLockHolder(runLock);
-    if (holder != 0)
-        return false;
-
-    // No copy runs, so any segment under the key was left behind. Twice,
-    // because the first create may make the key file anew (a cleaned
-    // temporary folder), and a new key file can name a segment of an ended
-    // copy, which only then can be attached to and released.
-    bool created = false;
-    bool attached = false;
-    for (int attempt = 0; attempt < 2 && !created; ++attempt) {
-        attached = segment.attach(QSharedMemory::ReadOnly);
-        if (attached)
-            segment.detach();
-        created = segment.create(1, QSharedMemory::ReadWrite);
+    folder = meetingFolder();
+    const QString program = QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath();
+    QElapsedTimer waiting;
+    waiting.start();
+    for (;;) {
+        if (runFile < 0)
+            runFile = makeRunFile(folder, key, runFileName);
+        const OtherCopies others = lookAround(folder, key, runFile < 0 ? QByteArray() : runFileName, program);
+        if (others.running != 0) {
+            holder = others.running;
+            dropRunFile();
+            return false;
+        }
+        // A copy that is slow to start is waited for a few seconds at most.
+        if (!others.starting || runFile < 0 || waiting.elapsed() > 3000)
+            break;
+        // Of two copies starting together the one with the earlier name goes
+        // on; the other steps back until it runs.
+        if (others.startingFirst) {
+            dropRunFile();
+            ::usleep(10000 + QRandomGenerator::global()->bounded(10000));
+        } else {
+            ::usleep(2000);
+        }
     }
-    // A segment this user may release that is still held belongs to a copy
-    // without a run lock (its lock file went with a cleaned temporary folder);
-    // without a run lock of our own, a segment is all there is to go by.
-    if (!created && (attached || runLock < 0))
-        return false;
-    // What else stops the segment is another user's segment or lock that no
-    // copy uses, which only that user can remove: the run lock guards alone.
-    if (runLock >= 0) {
-        struct flock running = wholeFile(F_RDLCK);
-        (void)::fcntl(runLock, F_SETLK, &running);
+
+    // Qt keys the segment by a file in its temporary folder; with none it
+    // would make that file in the root folder.
+    if (!QDir::tempPath().isEmpty()) {
+        // No copy runs, so any segment under the key was left behind. Twice,
+        // because the first create may make the key file anew (a cleaned
+        // temporary folder), and a new key file can name a segment of an
+        // ended copy, which only then can be attached to and released.
+        bool created = false;
+        bool attached = false;
+        for (int attempt = 0; attempt < 2 && !created; ++attempt) {
+            attached = segment.attach(QSharedMemory::ReadOnly);
+            if (attached)
+                segment.detach();
+            created = segment.create(1, QSharedMemory::ReadWrite);
+        }
+        // A segment this user may release that is still held belongs to a
+        // copy whose run file went with a cleaned temporary folder. Another
+        // user's segment that no copy uses only that user can remove: the run
+        // files guard alone then.
+        if (!created && attached) {
+            dropRunFile();
+            return false;
+        }
+    }
+    if (runFile >= 0) {
+        (void)setLock(runFile, F_WRLCK, RunningByte);
+        (void)setLock(runFile, F_UNLCK, StartingByte);
     }
     return true;
 }
@@ -95,29 +249,18 @@ QString InstanceGuard::runningCopy() const
     return QStringLiteral(" as user %1").arg(user.isEmpty() ? QString::number(proc.ownerId()) : user) + process;
 }
 
-qint64 InstanceGuard::runningProcess(const char *key)
+qint64 InstanceGuard::runningProcess(const char *key, const QString &program)
 {
-    const int file = openRunLock(key);
-    const qint64 process = runLockHolder(file);
-    if (file >= 0)
-        ::close(file);
-    return process;
+    return lookAround(meetingFolder(), key, QByteArray(), QFileInfo(program).canonicalFilePath()).running;
 }
 
-int InstanceGuard::openRunLock(const char *key)
+void InstanceGuard::dropRunFile()
 {
-    // Links, directories and FIFOs that anyone may leave under the shared
-    // name send this user's copies to a place of their own.
-    const int shared = openRegularFile(StartLock::path(key, RunLockSuffix));
-    return shared >= 0 ? shared : openRegularFile(StartLock::privatePath(key, RunLockSuffix));
-}
-
-qint64 InstanceGuard::runLockHolder(int file)
-{
-    if (file < 0)
-        return 0;
-    struct flock probe = wholeFile(F_WRLCK);
-    if (::fcntl(file, F_GETLK, &probe) != 0 || probe.l_type == F_UNLCK)
-        return 0;
-    return probe.l_pid > 0 ? probe.l_pid : -1;
+    if (runFile < 0)
+        return;
+    // Gone from the folder before the lock goes, so no one takes it for a leftover.
+    (void)::unlink((folder + '/' + runFileName).constData());
+    ::close(runFile);
+    runFile = -1;
+    runFileName.clear();
 }

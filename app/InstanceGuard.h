@@ -1,19 +1,26 @@
 #ifndef INSTANCEGUARD_H
 #define INSTANCEGUARD_H
 
+#include <QByteArray>
 #include <QSharedMemory>
 #include <QString>
 
-// Lets one copy of a program run on the machine, whoever starts it: the
-// shared-memory segment under the program's key, and beside it a lock on a
-// file that a running copy holds for its whole life. The kernel drops that
-// lock however the copy ends, so it tells a copy that runs from a segment
-// left behind, which another user's segment cannot show to everyone.
+// Lets one copy of a program run on the machine, whoever starts it.
+//
+// Each copy makes a file of its own in the temporary folder under a fresh
+// name (O_EXCL, mode 0600 until it is locked, then 0644 so that everyone can
+// look), and holds a write lock on byte 1 while it starts and on byte 0 while
+// it runs. Only a file's owner can take a write lock, and the kernel drops it
+// however the copy ends. A starting copy looks at every such file: one that
+// runs refuses it, and it goes on only when it sees no other starting either,
+// so two copies never both go on. A lock counts only when its holder is a copy
+// of this program: its memory maps the program's file, or, where the kernel
+// shows another user's process only by its command line, that names it.
+// Nothing another user plants or locks can so refuse, delay or split a start.
 class InstanceGuard
 {
 public:
     explicit InstanceGuard(const char *key);
-    // Lets go of the segment where no starting copy is in the middle of its check.
     ~InstanceGuard();
     InstanceGuard(const InstanceGuard &) = delete;
     InstanceGuard &operator=(const InstanceGuard &) = delete;
@@ -24,18 +31,18 @@ public:
     // 812)"; empty where that is not known.
     QString runningCopy() const;
 
-    // The process that runs a copy under the key: 0 when none does, -1 when
-    // one does that this process cannot see. Only for a process that holds no
-    // guard: closing the file it looks at would release its own.
-    static qint64 runningProcess(const char *key);
+    // The process of a copy of the program (its file) that runs under the
+    // key; 0 when none does.
+    static qint64 runningProcess(const char *key, const QString &program);
 
 private:
-    static int openRunLock(const char *key);
-    static qint64 runLockHolder(int file);
+    void dropRunFile();
 
     const char *key;
     QSharedMemory segment;
-    int runLock = -1;
+    QByteArray folder;
+    QByteArray runFileName;
+    int runFile = -1;
     qint64 holder = 0;
 };
 

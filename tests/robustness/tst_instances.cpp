@@ -3,7 +3,6 @@
 // copy runs, and a refused one says which.
 #include "app/InstanceGuard.h"
 #include "app/Product.h"
-#include "app/StartLock.h"
 #include "tests/support/HeadlessPrograms.h"
 #include "tests/support/TargetPrograms.h"
 #include "tests/support/TestSupport.h"
@@ -142,8 +141,8 @@ private slots:
     void startedAtTheSameInstant();
     void killedCopiesLeaveNoBlockingSegment_data();
     void killedCopiesLeaveNoBlockingSegment();
-    void plantedStartLock_data();
-    void plantedStartLock();
+    void plantedRunFiles_data();
+    void plantedRunFiles();
     void sharedMachine_data();
     void sharedMachine();
 
@@ -228,80 +227,41 @@ void TestInstances::killedCopiesLeaveNoBlockingSegment()
     next.waitForFinished(5000);
 }
 
-namespace {
-
-// Whether some open file description holds a lock on the file at this name.
-bool lockedByOthers(const QByteArray &name)
-{
-    const int probe = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (probe < 0)
-        return false;
-    const bool locked = ::flock(probe, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-    ::close(probe);
-    return locked;
-}
-
-} // namespace
-
-void TestInstances::plantedStartLock_data()
+void TestInstances::plantedRunFiles_data()
 {
     QTest::addColumn<QString>("kind");
-    QTest::addColumn<bool>("sharedUsable");
-    QTest::newRow("fifo") << QStringLiteral("fifo") << true;
-    QTest::newRow("link") << QStringLiteral("link") << false;
-    QTest::newRow("directory") << QStringLiteral("directory") << false;
-    QTest::newRow("held for good") << QStringLiteral("held for good") << false;
+    QTest::newRow("fifo") << QStringLiteral("fifo");
+    QTest::newRow("link") << QStringLiteral("link");
+    QTest::newRow("directory") << QStringLiteral("directory");
 }
 
-void TestInstances::plantedStartLock()
+void TestInstances::plantedRunFiles()
 {
     QFETCH(QString, kind);
-    QFETCH(bool, sharedUsable);
-    // Whatever another user leaves under the start lock's name in the shared
-    // temporary directory, the program starts, follows no link, and runs once.
-    const char *key = Product::pravex.instanceKey;
-    const QByteArray lock = StartLock::path(key);
-    const QByteArray fallback = StartLock::privatePath(key);
-    QVERIFY(!fallback.isEmpty());
+    // Whatever another user leaves under a run file's name in the shared
+    // temporary folder, copies started together follow no link and run once.
+    const QString planted = QDir::temp().filePath(QStringLiteral("windows_pravex_driver.PLANTD.running"));
     const QString elsewhere = workDir.filePath(QStringLiteral("elsewhere"));
-    auto removePlanted = [&lock] {
-        QFile::remove(QFile::decodeName(lock));
-        QDir().rmdir(QFile::decodeName(lock));
+    auto removePlanted = [&planted] {
+        QFile::remove(planted);
+        QDir().rmdir(planted);
     };
     removePlanted();
-    int holder = -1;
-    if (kind == QLatin1String("fifo")) {
-        QVERIFY(::mkfifo(lock.constData(), 0644) == 0);
-    } else if (kind == QLatin1String("link")) {
-        QVERIFY(QFile::link(elsewhere, QFile::decodeName(lock)));
-    } else if (kind == QLatin1String("directory")) {
-        QVERIFY(QDir().mkdir(QFile::decodeName(lock)));
-    } else {
-        holder = ::open(lock.constData(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
-        QVERIFY(holder >= 0);
-        QVERIFY(::flock(holder, LOCK_EX) == 0);
-    }
+    const auto cleanUp = qScopeGuard(removePlanted);
+    if (kind == QLatin1String("fifo"))
+        QVERIFY(::mkfifo(QFile::encodeName(planted).constData(), 0644) == 0);
+    else if (kind == QLatin1String("link"))
+        QVERIFY(QFile::link(elsewhere, planted));
+    else
+        QVERIFY(QDir().mkdir(planted));
 
-    {
-        // A copy always ends up holding a lock the others will wait on.
-        const StartLock taken(key);
-        QCOMPARE(lockedByOthers(sharedUsable ? lock : fallback), true);
-    }
-    QVERIFY(!lockedByOthers(fallback));
-
-    // The copies themselves, started together, run once.
-    {
-        Racers racers(executableOf(Product::pravex), 3);
-        racers.release();
-        QTRY_VERIFY_WITH_TIMEOUT(racers.running() <= 1, 20000);
-        QTest::qWait(1500);
-        QCOMPARE(racers.running(), 1);
-        QVERIFY(guardHeld(Product::pravex));
-    }
+    Racers racers(executableOf(Product::pravex), 3);
+    racers.release();
+    QTRY_VERIFY_WITH_TIMEOUT(racers.running() <= 1, 10000);
+    QTest::qWait(1500);
+    QCOMPARE(racers.running(), 1);
+    QVERIFY(guardHeld(Product::pravex));
     QVERIFY(!QFile::exists(elsewhere));
-    if (holder >= 0)
-        ::close(holder);
-    removePlanted();
 }
 
 namespace {
@@ -408,7 +368,7 @@ void TestInstances::sharedMachine()
         QProcess *first = startCopy(&copies, temp, firstAsNobody);
         QVERIFY(first->waitForStarted());
         started.append(first->processId());
-        QTRY_VERIFY_WITH_TIMEOUT(InstanceGuard::runningProcess(key) == first->processId()
+        QTRY_VERIFY_WITH_TIMEOUT(InstanceGuard::runningProcess(key, TestSupport::windowProgram(Product::pravex)) == first->processId()
                                      || first->state() == QProcess::NotRunning,
                                  20000);
         QCOMPARE(first->state(), QProcess::Running);

@@ -1,7 +1,7 @@
 #include "tests/support/TestSupport.h"
 #include "tests/support/FakeDesktop.h"
 
-#include "app/StartLock.h"
+#include "app/InstanceGuard.h"
 #include "calibration/CalibrateArea.h"
 #include "driverlink/KerDriverFunc.h"
 #include "driverlink/Param.h"
@@ -13,7 +13,6 @@
 #include <QPixmap>
 #include <QScreen>
 #include <QTimer>
-#include <QSharedMemory>
 #include <QtTest>
 
 #include <cstring>
@@ -92,9 +91,7 @@ DriverSim::Family familyOf(const Product &product)
 
 bool guardHeld(const Product &product)
 {
-    const StartLock lock(product.instanceKey);
-    QSharedMemory probe(QString::fromLatin1(product.instanceKey));
-    return probe.attach(QSharedMemory::ReadOnly);
+    return InstanceGuard::runningProcess(product.instanceKey, windowProgram(product)) != 0;
 }
 
 DriverSim::Controller &simulated()

@@ -51,9 +51,7 @@ QString labelText(QWidget &window, const char *name);
 DriverSim::Family familyOf(const Product &product);
 DriverSim::Controller &simulated();
 
-// True while a running copy of the product holds its single-instance segment.
-// Looks under the start lock, as a bare attach and detach can release a
-// segment that a starting copy has made but not yet attached.
+// True while a running copy of the product holds its single-instance guard.
 bool guardHeld(const Product &product);
 
 // Exchanges of the active product's controller since the last clear, of one kind and code.
