@@ -137,6 +137,8 @@ class TestInstances : public QObject
 
 private slots:
     void initTestCase();
+    void init();
+    void cleanup();
     void startedAtTheSameInstant_data();
     void startedAtTheSameInstant();
     void killedCopiesLeaveNoBlockingSegment_data();
@@ -148,6 +150,7 @@ private slots:
 
 private:
     QTemporaryDir workDir;
+    bool guardBroken = false;
 };
 
 void TestInstances::initTestCase()
@@ -156,6 +159,19 @@ void TestInstances::initTestCase()
     QVERIFY(QDir::setCurrent(workDir.path()));
     QTRY_VERIFY2_WITH_TIMEOUT(!guardHeld(Product::pravex) && !guardHeld(Product::lunari),
                               "another copy of a program is running", 60000);
+}
+
+// Once a case fails the guard is broken, and every later case would only
+// wait out its time-outs.
+void TestInstances::init()
+{
+    if (guardBroken)
+        QSKIP("an earlier case failed");
+}
+
+void TestInstances::cleanup()
+{
+    guardBroken = guardBroken || QTest::currentTestFailed();
 }
 
 void TestInstances::startedAtTheSameInstant_data()
