@@ -207,27 +207,19 @@ bool InstanceGuard::take()
     }
 
     // Qt keys the segment by a file in its temporary folder; with none it
-    // would make that file in the root folder.
+    // would make that file in the root folder. Anyone may make and hold a
+    // segment under the key, and nothing tells whose it is, so it refuses no
+    // start: the run files guard alone.
     if (!QDir::tempPath().isEmpty()) {
         // No copy runs, so any segment under the key was left behind. Twice,
         // because the first create may make the key file anew (a cleaned
         // temporary folder), and a new key file can name a segment of an
         // ended copy, which only then can be attached to and released.
         bool created = false;
-        bool attached = false;
         for (int attempt = 0; attempt < 2 && !created; ++attempt) {
-            attached = segment.attach(QSharedMemory::ReadOnly);
-            if (attached)
+            if (segment.attach(QSharedMemory::ReadOnly))
                 segment.detach();
             created = segment.create(1, QSharedMemory::ReadWrite);
-        }
-        // A segment this user may release that is still held belongs to a
-        // copy whose run file went with a cleaned temporary folder. Another
-        // user's segment that no copy uses only that user can remove: the run
-        // files guard alone then.
-        if (!created && attached) {
-            dropRunFile();
-            return false;
         }
     }
     if (runFile >= 0) {

@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QScopeGuard>
+#include <QSharedMemory>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -30,7 +31,7 @@ namespace {
 
 const int SkipExit = 77;
 
-enum class Other { Copy, ReadLock, WriteLock, StartingLock, DescriptionLock };
+enum class Other { Copy, ReadLock, WriteLock, StartingLock, DescriptionLock, Segment };
 
 // A process forked from this one that runs as another user; killed when done.
 struct Child
@@ -188,6 +189,7 @@ void TestInstanceGuard::otherUser_data()
         row(" holds the start") << user << other << int(Other::StartingLock) << 022 << -1 << QString();
         row(" holds open file description locks")
             << user << other << int(Other::DescriptionLock) << 022 << -1 << QString();
+        row(" holds the segment") << user << other << int(Other::Segment) << 022 << -1 << QString();
         row("'s copy runs, TMPDIR names no folder")
             << user << other << int(Other::Copy) << 022 << -1 << QStringLiteral("/nonexistent/guard");
     }
@@ -226,17 +228,20 @@ void TestInstanceGuard::otherUser()
 
     // The other user starts first: a copy, or something of its own.
     Child first;
-    first.ends = Other(kind) == Other::Copy;
+    const bool locks = Other(kind) != Other::Copy && Other(kind) != Other::Segment;
+    first.ends = !locks;
     spawn(first, intruder, mode_t(otherMask), [&](int out, int stop) {
-        if (Other(kind) != Other::Copy)
+        if (locks)
             intrude(out, key, Other(kind));
         InstanceGuard guard(key.constData());
-        say(out, guard.take() ? "ready\n" : "refused\n");
+        QSharedMemory segment(QString::fromLatin1(key));
+        const bool ready = Other(kind) == Other::Copy ? guard.take() : segment.create(1);
+        say(out, ready ? "ready\n" : "refused\n");
         char byte;
         (void)!::read(stop, &byte, 1);
     });
     QCOMPARE(first.readLine(), QByteArray("ready"));
-    if (Other(kind) != Other::Copy)
+    if (locks)
         QCOMPARE(first.readLine(), QByteArray());
 
     Child next;
