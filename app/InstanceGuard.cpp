@@ -120,13 +120,18 @@ OtherCopies lookAround(const QByteArray &folder, const char *key, const QByteArr
         const QByteArray name(entry->d_name);
         if (name == own || !isRunFileName(name, prefix))
             continue;
-        // Links, FIFOs and devices planted under such a name are not opened or waited on.
+        // Links, FIFOs and devices planted under such a name are not opened,
+        // nor is anything put in the place of the file looked at.
+        struct stat named = {};
+        if (::fstatat(::dirfd(listing), entry->d_name, &named, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(named.st_mode))
+            continue;
         const int file = ::openat(::dirfd(listing), entry->d_name,
                                   O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
         if (file < 0)
             continue;
         struct stat status = {};
-        if (::fstat(file, &status) == 0 && S_ISREG(status.st_mode)) {
+        if (::fstat(file, &status) == 0 && S_ISREG(status.st_mode) && status.st_ino == named.st_ino
+            && status.st_dev == named.st_dev) {
             const pid_t running = writeLockHolder(file, RunningByte);
             const pid_t starting = writeLockHolder(file, StartingByte);
             if (running != 0 && runsProgram(running, program)) {

@@ -8,15 +8,16 @@
 // Lets one copy of a program run on the machine, whoever starts it.
 //
 // Each copy makes a file of its own in the temporary folder under a fresh
-// name (O_EXCL, mode 0600 until it is locked, then 0644 so that everyone can
-// look), and holds a write lock on byte 1 while it starts and on byte 0 while
-// it runs. Only a file's owner can take a write lock, and the kernel drops it
-// however the copy ends. A starting copy looks at every such file: one that
-// runs refuses it, and it goes on only when it sees no other starting either,
-// so two copies never both go on. A lock counts only when its holder is a copy
-// of this program: its memory maps the program's file, or, where the kernel
-// shows another user's process only by its command line, that names it.
-// Nothing another user plants or locks can so refuse, delay or split a start.
+// name (O_EXCL; mode 0600 until locked, then 0644 so that everyone can look)
+// and holds a write lock on byte 1 while it starts and on byte 0 while it
+// runs. Only the file's owner can take a write lock, and the kernel drops it
+// however the copy ends. A starting copy reads every such file's locks: a
+// running copy refuses it, and it goes on only once it sees no other copy
+// starting (the later name steps back), so two never both go on. A lock
+// counts only when its holder runs this program: its memory maps the
+// program's file or, where only root may look at that, its command line names
+// it. Other programs' files, locks and segments so neither refuse nor split a
+// start, and delay it by a few seconds at most.
 class InstanceGuard
 {
 public:
