@@ -16,6 +16,7 @@ namespace {
 
 const off_t RunningByte = 0;
 const off_t StartingByte = 1;
+const off_t PresentByte = 2; // held for the file's whole life
 const char RunFileSuffix[] = ".running";
 const int RandomPart = 6;
 
@@ -134,12 +135,13 @@ OtherCopies lookAround(const QByteArray &folder, const char *key, const QByteArr
             && status.st_dev == named.st_dev) {
             const pid_t running = writeLockHolder(file, RunningByte);
             const pid_t starting = writeLockHolder(file, StartingByte);
+            const pid_t present = writeLockHolder(file, PresentByte);
             if (running != 0 && runsProgram(running, program)) {
                 others.running = running;
             } else if (starting != 0 && runsProgram(starting, program)) {
                 others.starting = true;
                 others.startingFirst = others.startingFirst || own.isEmpty() || name < own;
-            } else if (running == 0 && starting == 0 && status.st_uid == ::geteuid()
+            } else if (running == 0 && starting == 0 && present == 0 && status.st_uid == ::geteuid()
                        && (status.st_mode & 07777) == 0644) {
                 // Made readable only once locked, so this one is no copy's that is starting.
                 (void)::unlinkat(::dirfd(listing), entry->d_name, 0);
@@ -159,7 +161,7 @@ int makeRunFile(const QByteArray &folder, const char *key, QByteArray &name)
     const int file = ::mkostemps(path.data(), int(sizeof RunFileSuffix - 1), O_CLOEXEC);
     if (file < 0)
         return -1;
-    if (!setLock(file, F_WRLCK, StartingByte) || ::fchmod(file, 0644) != 0) {
+    if (!setLock(file, F_WRLCK, PresentByte) || !setLock(file, F_WRLCK, StartingByte) || ::fchmod(file, 0644) != 0) {
         ::unlink(path.constData());
         ::close(file);
         return -1;
@@ -199,13 +201,16 @@ bool InstanceGuard::take()
             return false;
         }
         // A copy that is slow to start is waited for a few seconds at most.
-        if (!others.starting || runFile < 0 || waiting.elapsed() > 3000)
+        if (!others.starting || runFile < 0 || waiting.elapsed() > 5000)
             break;
-        // Of two copies starting together the one with the earlier name goes
-        // on; the other steps back until it runs.
+        // Of copies starting together the one with the earliest name goes
+        // on; the others step back, keeping their names, until it runs.
         if (others.startingFirst) {
-            dropRunFile();
-            ::usleep(10000 + QRandomGenerator::global()->bounded(10000));
+            (void)setLock(runFile, F_UNLCK, StartingByte);
+            ::usleep(5000 + QRandomGenerator::global()->bounded(5000));
+            // Someone else's lock on the byte meanwhile: a fresh file.
+            if (!setLock(runFile, F_WRLCK, StartingByte))
+                dropRunFile();
         } else {
             ::usleep(2000);
         }

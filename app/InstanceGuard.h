@@ -9,15 +9,15 @@
 //
 // Each copy makes a file of its own in the temporary folder under a fresh
 // name (O_EXCL; mode 0600 until locked, then 0644 so that everyone can look)
-// and holds a write lock on byte 1 while it starts and on byte 0 while it
-// runs. Only the file's owner can take a write lock, and the kernel drops it
-// however the copy ends. A starting copy reads every such file's locks: a
-// running copy refuses it, and it goes on only once it sees no other copy
-// starting (the later name steps back), so two never both go on. A lock
-// counts only when its holder runs this program: its memory maps the
-// program's file or, where only root may look at that, its command line names
-// it. Other programs' files, locks and segments so neither refuse nor split a
-// start, and delay it by a few seconds at most.
+// and holds write locks on it: byte 2 for the file's life, byte 1 while it
+// starts, byte 0 while it runs. Only the file's owner can take a write lock,
+// and the kernel drops it however the copy ends. A starting copy reads every
+// such file's locks: a running copy refuses it, and it goes on only once it
+// sees no other copy starting (the later name steps back), so two never both
+// go on. A lock counts only when its holder runs this program: its memory
+// maps the program's file or, where only root may look at that, its command
+// line names it. Other programs' files, locks and segments so neither refuse
+// nor split a start, and delay it by a few seconds at most.
 class InstanceGuard
 {
 public:
