@@ -160,6 +160,9 @@ foreach(family pravex lunari)
     configure_file(${CONTROLLER_PACKAGING_DIR}/metrics.${unit}.in ${generated}/${TOOL}-metrics.${unit} @ONLY)
     install(FILES ${generated}/${TOOL}-metrics.${unit} DESTINATION lib/systemd/system COMPONENT ${family})
   endforeach()
+  # Alerting rules for those metrics, for an administrator to copy into Prometheus.
+  configure_file(${CONTROLLER_PACKAGING_DIR}/metrics-alerts.yml.in ${generated}/${TOOL}-alerts.yml @ONLY)
+  install(FILES ${generated}/${TOOL}-alerts.yml DESTINATION ${doc}/examples COMPONENT ${family})
   # Stripped as Debian strips: without the compiler's notes either.
   install(CODE "
     if(CMAKE_INSTALL_DO_STRIP)
