@@ -20,6 +20,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <functional>
+#include <memory>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -254,6 +255,8 @@ private:
     void endIfStopped();
     // A query's outcome: true when it answered in full; otherwise the failure is kept.
     bool asked(int result, const char *query, int wanted);
+    // The basic status query, which most commands make, under the time limit.
+    bool askedStatus();
     bool told(int result, const char *command);
     int driverFailure() const;
     // A write's or a commit's failure: a broken pipe ends the program as
@@ -611,6 +614,12 @@ bool Tool::asked(int result, const char *query, int wanted)
     return false;
 }
 
+bool Tool::askedStatus()
+{
+    return asked(exchange([this] { return GetBasicStatus(param); }), "basic status query",
+                 KerDecode::BasicStatusLength);
+}
+
 bool Tool::told(int result, const char *command)
 {
     if (result > 0)
@@ -650,9 +659,8 @@ int Tool::status(const Options &options)
     if (!out.open())
         return openFailure(out);
     pending = &out;
-    const bool found = asked(exchange([this] { return GetFPS(param); }), "scan-rate query", commands.getFpsLength)
-                       && asked(exchange([this] { return GetBasicStatus(param); }), "basic status query",
-                                KerDecode::BasicStatusLength);
+    const bool found =
+        asked(exchange([this] { return GetFPS(param); }), "scan-rate query", commands.getFpsLength) && askedStatus();
     const StatusReport::Failure none;
     std::string text;
     if (form == "json")
@@ -682,8 +690,7 @@ int Tool::setOutput(bool enabled)
         return openFailure(out);
     param->outputEnabled = enabled;
     writing = enabled ? "enable" : "disable";
-    if (!told(exchange([this] { return SetOutPut(param); }), "output command")
-        || !asked(exchange([this] { return GetBasicStatus(param); }), "basic status query", KerDecode::BasicStatusLength))
+    if (!told(exchange([this] { return SetOutPut(param); }), "output command") || !askedStatus())
         return driverFailure();
     if (!out.write(std::string("touch output: ") + (param->outputEnabled ? "enabled" : "disabled") + "\n"))
         return outputFailure(out);
@@ -715,8 +722,7 @@ int Tool::setValue(const std::string &value, const char *what)
     *field = static_cast<int>(number);
     writing = what;
     const int sent = exchange([this, threshold] { return threshold ? SetThreshold(param) : SetIntensity(param); });
-    if (!told(sent, threshold ? "threshold command" : "intensity command")
-        || !asked(exchange([this] { return GetBasicStatus(param); }), "basic status query", KerDecode::BasicStatusLength))
+    if (!told(sent, threshold ? "threshold command" : "intensity command") || !askedStatus())
         return driverFailure();
     if (!out.write(std::string(what) + ": " + std::to_string(*field) + "\n"))
         return outputFailure(out);
@@ -735,21 +741,27 @@ int Tool::log(const std::string &file)
     if (!out.open())
         return openFailure(out);
     pending = &out;
-    if (!asked(exchange([this] { return GetBasicStatus(param); }), "basic status query", KerDecode::BasicStatusLength))
+    if (!askedStatus())
         return driverFailure();
-    std::string text;
-    bool complete = false;
-    const int read = exchange([this, &text, &complete] { return DriverLog::text(param, text, &complete) ? 1 : -1; });
+    // Shared with the exchange, which a hung driver keeps running after this returns.
+    struct Answer
+    {
+        std::string text;
+        bool complete = false;
+    };
+    const auto answer = std::make_shared<Answer>();
+    const int read =
+        exchange([this, answer] { return DriverLog::text(param, answer->text, &answer->complete) ? 1 : -1; });
     if (read <= 0) {
         asked(-1, "matrix query", 0);
         return driverFailure();
     }
-    if (!complete) {
+    if (!answer->complete) {
         failure.word = "short-answer";
         failure.reason = "short answer to the matrix query";
         return driverFailure();
     }
-    if (!out.write(text))
+    if (!out.write(answer->text))
         return outputFailure(out);
     endIfStopped();
     if (!out.commit())
@@ -858,7 +870,7 @@ int Tool::watch(const Options &options)
     OutputFile out("-");
     if (!out.open())
         return openFailure(out);
-    if (!asked(exchange([this] { return GetBasicStatus(param); }), "basic status query", KerDecode::BasicStatusLength))
+    if (!askedStatus())
         return stopRequested ? int(Success) : driverFailure();
     int samples[KerDecode::GraphLength] = {};
     return refreshes(options.seconds, samples, [&](double time) {
@@ -893,7 +905,7 @@ int Tool::record(const std::string &file, double seconds)
     if (!asked(exchange([this] { return GetFPS(param); }), "scan-rate query", commands.getFpsLength))
         return stopRequested ? nothingRecorded() : driverFailure();
     data.scanRate.assign(szTemp, szTemp + commands.getFpsLength);
-    if (!asked(exchange([this] { return GetBasicStatus(param); }), "basic status query", KerDecode::BasicStatusLength))
+    if (!askedStatus())
         return stopRequested ? nothingRecorded() : driverFailure();
     data.status.assign(szTemp, szTemp + KerDecode::BasicStatusLength);
     const std::string comment = std::string(product.word) + ", layout " + std::to_string(param->layoutX) + "/"

@@ -129,6 +129,7 @@ private slots:
     void replacedFileKeepsItsAttributes();
     void replacementIsDurable();
     void stickyFolderRefusesAtOnce();
+    void lateRenameFailureKeepsTheRecording();
     void watchAsJsonKeepsItsRate();
     void errorEndsTheProgressLine();
     void logIsTheWindowProgramsLog();
@@ -737,6 +738,29 @@ void TestControlTool::stickyFolderRefusesAtOnce()
     QVERIFY2(run.errors.contains("belongs to another user"), run.errors.constData());
     QCOMPARE(filesIn(folder), QStringList{"panel.rec"});
     QCOMPARE(readFile(file), QByteArray("earlier\n"));
+}
+
+void TestControlTool::lateRenameFailureKeepsTheRecording()
+{
+    // A folder takes the name while recording: the rename fails at the end,
+    // and the recording stays under its temporary name.
+    PreloadedRun preloaded;
+    const QString file = preloaded.path(QStringLiteral("panel.rec"));
+    QProcess recorder;
+    preloaded.start(recorder, tool(QStringLiteral("lunarictl")),
+                    {QStringLiteral("record"), file, QStringLiteral("--seconds"), QStringLiteral("1")});
+    QTRY_VERIFY(wire(preloaded.transcript()).contains(QStringLiteral("read 66")));
+    QVERIFY(QDir().mkpath(file + QStringLiteral("/taken")));
+    QVERIFY(recorder.waitForFinished(5000));
+    QCOMPARE(recorder.exitCode(), 1);
+    const QStringList kept = filesIn(preloaded.path(QString())).filter(QStringLiteral(".panel.rec."));
+    QCOMPARE(kept.size(), 1);
+    QCOMPARE(QString::fromLocal8Bit(recorder.readAllStandardError()),
+             QStringLiteral("lunarictl: cannot write %1: Is a directory; the recording is kept as %2\n")
+                 .arg(file, preloaded.path(kept.first())));
+    Recording::Data data;
+    QVERIFY(Recording::parse(readFile(preloaded.path(kept.first())).toStdString(), &data, nullptr));
+    QVERIFY(!data.frames.empty());
 }
 
 void TestControlTool::watchAsJsonKeepsItsRate()
