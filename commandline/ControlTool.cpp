@@ -501,6 +501,7 @@ int Tool::help(const Command *command)
                     "collector).\n";
         if (verb == "record" || verb == "log")
             text += "FILE is replaced only once complete; - is standard output.\n";
+        text += "--timeout SECONDS limits each exchange with the driver (default 5).\n";
     } else {
         text = std::string("Usage: ") + name + " [OPTIONS] COMMAND [ARGUMENTS]\n" + "Asks and sets the "
                + product.word + " touch controller through " + product.driverFile + ".\n\nCommands:\n";
