@@ -1,6 +1,7 @@
 #include "commandline/ControlTool.h"
 
 #include "app/Product.h"
+#include "commandline/DriverExchange.h"
 #include "commandline/Formatted.h"
 #include "commandline/OutputFile.h"
 #include "commandline/Recording.h"
@@ -18,6 +19,8 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <functional>
+#include <memory>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -30,11 +33,15 @@ namespace {
 
 enum ExitStatus { Success = 0, Failed = 1, Usage = 2 };
 
+// Seconds a driver exchange may take unless --timeout says otherwise.
+const double DefaultTimeout = 5;
+
+// The signal that asked the program to stop, 0 while none did.
 volatile std::sig_atomic_t stopRequested = 0;
 
-void requestStop(int)
+void requestStop(int signal)
 {
-    stopRequested = 1;
+    stopRequested = signal;
 }
 
 // Descriptors 0 to 2 that are closed get /dev/null, so that no file the
@@ -72,14 +79,45 @@ bool openStandardDescriptors()
     std::_Exit(128 + SIGPIPE);
 }
 
+// Ctrl-C, SIGTERM and a hang-up (a dropped SSH session) all ask for a clean
+// stop; a second signal while cleaning up ends the program as usual.
 void installStopHandlers()
 {
     struct sigaction action{};
     action.sa_handler = requestStop;
     sigemptyset(&action.sa_mask);
-    // No SA_RESTART: a sleep, a blocked write or a blocked transfer returns at once.
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    // No SA_RESTART: a sleep or a blocked write returns at once.
+    action.sa_flags = SA_RESETHAND;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal, &action, nullptr);
+}
+
+// Ends the program by the signal that asked it to stop, as the shell expects
+// of a program stopped half-way, once its temporary file is gone.
+[[noreturn]] void endByStopSignal()
+{
+    const int signal = stopRequested;
+    std::signal(signal, SIG_DFL);
+    sigset_t mask;
+    sigemptyset(&mask);
+    sigaddset(&mask, signal);
+    sigprocmask(SIG_UNBLOCK, &mask, nullptr);
+    std::raise(signal);
+    std::_Exit(128 + signal);
+}
+
+// Control bytes in a message (a file name's, say) are shown escaped, never
+// sent raw to the terminal.
+std::string printable(const std::string &text)
+{
+    std::string shown;
+    for (unsigned char c : text) {
+        if (c < 0x20 || c == 0x7f)
+            shown += formatted("\\x%02x", c);
+        else
+            shown += static_cast<char>(c);
+    }
+    return shown;
 }
 
 double monotonic()
@@ -118,25 +156,40 @@ bool sleepUntil(double when)
     return false;
 }
 
-// A whole number with nothing else around it.
-bool parseInt(const std::string &text, long *value)
+// Whether text is decimal digits with at most one point, which fractions
+// alone may have: no blanks, signs, exponents or hexadecimal.
+bool plainDecimal(const std::string &text, bool fraction)
 {
-    if (text.empty())
-        return false;
-    char *end = nullptr;
-    errno = 0;
-    *value = std::strtol(text.c_str(), &end, 10);
-    return *end == '\0' && errno == 0;
+    int digits = 0;
+    int points = 0;
+    for (char c : text) {
+        if (c >= '0' && c <= '9')
+            ++digits;
+        else if (c == '.' && fraction)
+            ++points;
+        else
+            return false;
+    }
+    return digits > 0 && points <= 1;
 }
 
+// A whole number with nothing else around it, a minus sign allowed.
+bool parseInt(const std::string &text, long *value)
+{
+    if (!plainDecimal(text[0] == '-' ? text.substr(1) : text, false))
+        return false;
+    errno = 0;
+    *value = std::strtol(text.c_str(), nullptr, 10);
+    return errno == 0;
+}
+
+// Seconds from a millisecond up to about 30 years.
 bool parseSeconds(const std::string &text, double *seconds)
 {
-    if (text.empty())
+    if (!plainDecimal(text, true))
         return false;
-    char *end = nullptr;
-    errno = 0;
-    *seconds = std::strtod(text.c_str(), &end);
-    return *end == '\0' && errno == 0 && std::isfinite(*seconds) && *seconds > 0 && *seconds < 1e9;
+    *seconds = std::strtod(text.c_str(), nullptr);
+    return *seconds >= 0.001 && *seconds < 1e9;
 }
 
 // The options a command line may carry, before or after the command.
@@ -148,6 +201,7 @@ struct Options
     std::string format;          // status: text, json or prometheus
     std::string output;          // status: the file to write instead of standard output
     double seconds = 0;          // watch, record: 0 for no end
+    double timeout = DefaultTimeout;   // for each driver exchange
     std::vector<std::string> given;   // the long names given, for checking them against the command
     std::string unknown;              // the first option no command takes
     std::vector<std::string> operands;
@@ -193,8 +247,16 @@ private:
     int help(const Command *command);
     int usage(const std::string &message, const Command *command = nullptr) const;
     void message(const std::string &text) const;
+    // One driver exchange under the time limit: the call's result, or -1
+    // with errno ETIMEDOUT when it did not come back in time (EINTR when a
+    // stop came first), the call then left behind on its thread.
+    int exchange(const std::function<int()> &call);
+    // Ends a command that does one thing when a stop was asked for, its file removed first.
+    void endIfStopped();
     // A query's outcome: true when it answered in full; otherwise the failure is kept.
     bool asked(int result, const char *query, int wanted);
+    // The basic status query, which most commands make, under the time limit.
+    bool askedStatus();
     bool told(int result, const char *command);
     int driverFailure() const;
     // A write's or a commit's failure: a broken pipe ends the program as
@@ -220,6 +282,12 @@ private:
     Param *param = nullptr;
     std::vector<Command> commandList;
     StatusReport::Failure failure;
+    double timeout = DefaultTimeout;
+    const char *writing = nullptr;   // the command that needs write access, while one is sent
+    // Commands that do one thing end by the signal that stops them, their
+    // file (if any) removed first; watch and record end cleanly instead.
+    bool looping = false;
+    OutputFile *pending = nullptr;
     mutable bool progressShown = false;
 };
 
@@ -258,7 +326,8 @@ int Tool::parse(int argc, char **argv, Options &options)
         bool takesValue;
     };
     static const Known known[] = {{"help", false}, {"version", false}, {"json", false},
-                                  {"format", true}, {"output", true},   {"seconds", true}};
+                                  {"format", true}, {"output", true},   {"seconds", true},
+                                  {"timeout", true}};
     bool endOfOptions = false;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
@@ -319,6 +388,9 @@ int Tool::parse(int argc, char **argv, Options &options)
             if (value.empty())
                 return usage("--output needs a file name");
             options.output = value;
+        } else if (option == "timeout") {
+            if (!parseSeconds(value, &options.timeout))
+                return usage("--timeout takes a number of seconds above 0, not '" + value + "'");
         } else if (!parseSeconds(value, &options.seconds)) {
             return usage("--seconds takes a number of seconds above 0, not '" + value + "'");
         }
@@ -338,8 +410,15 @@ int Tool::run(int argc, char **argv)
         command = find(options.operands.front());
         if (!command) {
             const std::string word = options.operands.front();
-            if (word == "help" && options.operands.size() <= 2)
-                return help(options.operands.size() == 2 ? find(options.operands[1]) : nullptr);
+            // An unknown option's value would pass for the command ("--sec 5 watch"): the option is the fault.
+            if (!options.unknown.empty())
+                return usage("unknown option '" + options.unknown + "'");
+            if (word == "help" && options.operands.size() <= 2) {
+                const Command *about = options.operands.size() == 2 ? find(options.operands[1]) : nullptr;
+                if (options.operands.size() == 2 && !about)
+                    return usage("unknown command '" + options.operands[1] + "'");
+                return help(about);
+            }
             if (word == "log" || word == "intensity")
                 return usage("the " + std::string(product.word) + " driver has no " + word + " command");
             return usage("unknown command '" + word + "'");
@@ -351,7 +430,7 @@ int Tool::run(int argc, char **argv)
                      command);
     if (options.help)
         return help(command);
-    if (options.version && !command) {
+    if (options.version) {
         OutputFile out("-");
         if (!out.open() || !out.write(std::string(name) + " " + CONTROLLER_VERSION + "\n"))
             return outputFailure(out);
@@ -361,6 +440,9 @@ int Tool::run(int argc, char **argv)
         return usage("a command is missing");
 
     for (const std::string &option : options.given) {
+        // Every command talks to the driver, so every command takes a time limit.
+        if (option == "timeout")
+            continue;
         const std::string allowed = std::string(" ") + command->options + " ";
         if (allowed.find(" " + option + " ") == std::string::npos)
             return usage("unknown option '--" + option + "' for " + command->name, command);
@@ -374,6 +456,10 @@ int Tool::run(int argc, char **argv)
 
     const std::string verb = command->name;
     const std::string operand = options.operands.empty() ? std::string() : options.operands.front();
+    timeout = options.timeout;
+    installStopHandlers();
+    // Commands that only ask may do so through a file they may only read.
+    AllowReadOnly(verb == "status" || verb == "log" || verb == "watch" || verb == "record");
     if (verb == "status")
         return status(options);
     if (verb == "enable" || verb == "disable")
@@ -415,6 +501,7 @@ int Tool::help(const Command *command)
                     "collector).\n";
         if (verb == "record" || verb == "log")
             text += "FILE is replaced only once complete; - is standard output.\n";
+        text += "--timeout SECONDS limits each exchange with the driver (default 5).\n";
     } else {
         text = std::string("Usage: ") + name + " [OPTIONS] COMMAND [ARGUMENTS]\n" + "Asks and sets the "
                + product.word + " touch controller through " + product.driverFile + ".\n\nCommands:\n";
@@ -424,9 +511,10 @@ int Tool::help(const Command *command)
             text += "  " + head + entry.summary + "\n";
         }
         text += std::string("\nOptions go before or after the command; '") + name
-                + " COMMAND --help' describes one.\n  -h, --help, --version\n\n"
-                  "Exit status: 0 on success, 1 when the driver is absent, refuses, fails or does not take a value,\n"
-                  "or output cannot be written; 2 for usage errors.\n";
+                + " COMMAND --help' describes one.\n  -h, --help, --version\n"
+                  "  --timeout SECONDS   the time each driver exchange may take (default 5)\n\n"
+                  "Exit status: 0 on success, 1 when the driver is absent, refuses, fails, hangs or does not take\n"
+                  "a value, or output cannot be written; 2 for usage errors.\n";
     }
     OutputFile out("-");
     if (!out.open() || !out.write(text))
@@ -456,7 +544,7 @@ int Tool::usage(const std::string &problem, const Command *command) const
             choices += separator + std::string(entry.name);
             separator = ", ";
         }
-        choices += "; options: --help, --version";
+        choices += "; options: --help, --version, --timeout SECONDS";
     }
     message(problem + choices + " (see " + name + " --help)");
     return Usage;
@@ -465,10 +553,36 @@ int Tool::usage(const std::string &problem, const Command *command) const
 void Tool::message(const std::string &text) const
 {
     // A progress line still open on the terminal ends first.
-    const std::string line = std::string(progressShown ? "\n" : "") + name + ": " + text + "\n";
+    const std::string line = std::string(progressShown ? "\n" : "") + name + ": " + printable(text) + "\n";
     progressShown = false;
     const ssize_t ignored = ::write(STDERR_FILENO, line.data(), line.size());
     (void)ignored;
+}
+
+int Tool::exchange(const std::function<int()> &call)
+{
+    int result = -1;
+    switch (DriverExchange::run(timeout, call, &result, stopRequested)) {
+    case DriverExchange::Answered:
+        return result;
+    case DriverExchange::TimedOut:
+        errno = ETIMEDOUT;
+        return -1;
+    case DriverExchange::Stopped:
+        break;
+    }
+    endIfStopped();
+    errno = EINTR;
+    return -1;
+}
+
+void Tool::endIfStopped()
+{
+    if (!stopRequested || looping)
+        return;
+    if (pending)
+        pending->discard();
+    endByStopSignal();
 }
 
 bool Tool::asked(int result, const char *query, int wanted)
@@ -477,7 +591,10 @@ bool Tool::asked(int result, const char *query, int wanted)
     if (result > 0 && (lastRead < 0 || lastRead >= wanted))
         return true;
     const int error = errno;
-    if (result > 0) {
+    if (result <= 0 && error == ETIMEDOUT) {
+        failure.word = "timeout";
+        failure.reason = formatted("no answer to the %s within %g s (timeout)", query, timeout);
+    } else if (result > 0) {
         failure.word = "short-answer";
         failure.reason = formatted("short answer to the %s (%d of %d bytes)", query, lastRead, wanted);
     } else if (error == ENOENT || error == ENODEV || error == ENXIO) {
@@ -486,6 +603,8 @@ bool Tool::asked(int result, const char *query, int wanted)
     } else if (error == EACCES || error == EPERM) {
         failure.word = "permission-denied";
         failure.reason = std::string("permission denied (") + std::strerror(error) + ")";
+        if (writing)
+            failure.reason += std::string("; ") + writing + " needs write access to it";
     } else if (error == EBUSY) {
         failure.word = "busy";
         failure.reason = std::string("in use by another program (") + std::strerror(error) + ")";
@@ -494,6 +613,12 @@ bool Tool::asked(int result, const char *query, int wanted)
         failure.reason = std::string("transfer failed in the ") + query + " (" + std::strerror(error) + ")";
     }
     return false;
+}
+
+bool Tool::askedStatus()
+{
+    return asked(exchange([this] { return GetBasicStatus(param); }), "basic status query",
+                 KerDecode::BasicStatusLength);
 }
 
 bool Tool::told(int result, const char *command)
@@ -534,8 +659,9 @@ int Tool::status(const Options &options)
     OutputFile out(options.output);
     if (!out.open())
         return openFailure(out);
-    const bool found = asked(GetFPS(param), "scan-rate query", commands.getFpsLength)
-                       && asked(GetBasicStatus(param), "basic status query", KerDecode::BasicStatusLength);
+    pending = &out;
+    const bool found =
+        asked(exchange([this] { return GetFPS(param); }), "scan-rate query", commands.getFpsLength) && askedStatus();
     const StatusReport::Failure none;
     std::string text;
     if (form == "json")
@@ -545,8 +671,15 @@ int Tool::status(const Options &options)
     else if (found)
         text = StatusReport::text(product, *param);
     // The machine-readable forms tell of a failure too, so that a monitor sees it.
-    if (!text.empty() && (!out.write(text) || !out.commit()))
+    if (!text.empty() && !out.write(text))
         return outputFailure(out);
+    endIfStopped();
+    if (!text.empty() && !out.commit())
+        return outputFailure(out);
+    // A metrics file for the textfile collector carries the failure as data:
+    // the driver's state is what it reports, and the run itself succeeded.
+    if (form == "prometheus" && !out.standardOutput())
+        return Success;
     return found ? int(Success) : driverFailure();
 }
 
@@ -557,8 +690,8 @@ int Tool::setOutput(bool enabled)
     if (!out.open())
         return openFailure(out);
     param->outputEnabled = enabled;
-    if (!told(SetOutPut(param), "output command")
-        || !asked(GetBasicStatus(param), "basic status query", KerDecode::BasicStatusLength))
+    writing = enabled ? "enable" : "disable";
+    if (!told(exchange([this] { return SetOutPut(param); }), "output command") || !askedStatus())
         return driverFailure();
     if (!out.write(std::string("touch output: ") + (param->outputEnabled ? "enabled" : "disabled") + "\n"))
         return outputFailure(out);
@@ -588,9 +721,9 @@ int Tool::setValue(const std::string &value, const char *what)
         return openFailure(out);
     int *field = threshold ? &param->threshold : &param->intensity;
     *field = static_cast<int>(number);
-    const int sent = threshold ? SetThreshold(param) : SetIntensity(param);
-    if (!told(sent, threshold ? "threshold command" : "intensity command")
-        || !asked(GetBasicStatus(param), "basic status query", KerDecode::BasicStatusLength))
+    writing = what;
+    const int sent = exchange([this, threshold] { return threshold ? SetThreshold(param) : SetIntensity(param); });
+    if (!told(sent, threshold ? "threshold command" : "intensity command") || !askedStatus())
         return driverFailure();
     if (!out.write(std::string(what) + ": " + std::to_string(*field) + "\n"))
         return outputFailure(out);
@@ -608,20 +741,31 @@ int Tool::log(const std::string &file)
     OutputFile out(file);
     if (!out.open())
         return openFailure(out);
-    if (!asked(GetBasicStatus(param), "basic status query", KerDecode::BasicStatusLength))
+    pending = &out;
+    if (!askedStatus())
         return driverFailure();
-    std::string text;
-    bool complete = false;
-    if (!DriverLog::text(param, text, &complete)) {
+    // Shared with the exchange, which a hung driver keeps running after this returns.
+    struct Answer
+    {
+        std::string text;
+        bool complete = false;
+    };
+    const auto answer = std::make_shared<Answer>();
+    const int read =
+        exchange([this, answer] { return DriverLog::text(param, answer->text, &answer->complete) ? 1 : -1; });
+    if (read <= 0) {
         asked(-1, "matrix query", 0);
         return driverFailure();
     }
-    if (!complete) {
+    if (!answer->complete) {
         failure.word = "short-answer";
         failure.reason = "short answer to the matrix query";
         return driverFailure();
     }
-    if (!out.write(text) || !out.commit())
+    if (!out.write(answer->text))
+        return outputFailure(out);
+    endIfStopped();
+    if (!out.commit())
         return outputFailure(out);
     return Success;
 }
@@ -629,11 +773,12 @@ int Tool::log(const std::string &file)
 bool Tool::readSignals(int *samples)
 {
     if (!lunari())
-        return asked(GetGraph(samples), "graph query", KerDecode::GraphLength);
+        return asked(exchange([samples] { return GetGraph(samples); }), "graph query", KerDecode::GraphLength);
     const long cells = std::min<long>(static_cast<long>(std::max(param->layoutX, 0)) * std::max(param->layoutY, 0),
                                       Param::MatrixSize);
-    return asked(GetMatrix(param, 66), "matrix query", static_cast<int>(cells))
-           && asked(GetTouchPoint(param), "touch-point query", KerDecode::TouchBlockLength);
+    return asked(exchange([this] { return GetMatrix(param, 66); }), "matrix query", static_cast<int>(cells))
+           && asked(exchange([this] { return GetTouchPoint(param); }), "touch-point query",
+                    KerDecode::TouchBlockLength);
 }
 
 std::string Tool::strongestSample(const int *samples, bool json) const
@@ -722,11 +867,11 @@ int Tool::refreshes(double seconds, int *samples, Show show)
 
 int Tool::watch(const Options &options)
 {
-    installStopHandlers();
+    looping = true;
     OutputFile out("-");
     if (!out.open())
         return openFailure(out);
-    if (!asked(GetBasicStatus(param), "basic status query", KerDecode::BasicStatusLength))
+    if (!askedStatus())
         return stopRequested ? int(Success) : driverFailure();
     int samples[KerDecode::GraphLength] = {};
     return refreshes(options.seconds, samples, [&](double time) {
@@ -744,20 +889,25 @@ int Tool::watch(const Options &options)
 
 int Tool::record(const std::string &file, double seconds)
 {
-    installStopHandlers();
+    looping = true;
     OutputFile out(file);
     if (!out.open())
         return openFailure(out);
+    const auto nothingRecorded = [&] {
+        out.discard();
+        message("nothing was recorded: stopped before the first frame");
+        return int(Failed);
+    };
 
     Recording::Data data;
     data.product = lunari() ? "lunari" : "pravex";
     data.intervalMs = product.graphPollMs;
     // The raw answers stay in the scratch buffer after each query.
-    if (!asked(GetFPS(param), "scan-rate query", commands.getFpsLength))
-        return stopRequested ? int(Success) : driverFailure();
+    if (!asked(exchange([this] { return GetFPS(param); }), "scan-rate query", commands.getFpsLength))
+        return stopRequested ? nothingRecorded() : driverFailure();
     data.scanRate.assign(szTemp, szTemp + commands.getFpsLength);
-    if (!asked(GetBasicStatus(param), "basic status query", KerDecode::BasicStatusLength))
-        return stopRequested ? int(Success) : driverFailure();
+    if (!askedStatus())
+        return stopRequested ? nothingRecorded() : driverFailure();
     data.status.assign(szTemp, szTemp + KerDecode::BasicStatusLength);
     const std::string comment = std::string(product.word) + ", layout " + std::to_string(param->layoutX) + "/"
                                 + std::to_string(param->layoutY) + ", threshold "
@@ -805,7 +955,16 @@ int Tool::record(const std::string &file, double seconds)
         (void)ignored;
         progressShown = false;
     }
+    if (frames == 0 && stopRequested)
+        return nothingRecorded();
     if (!out.commit()) {
+        // Checked before recording, the name may still be refused at the
+        // end: the recording stays under its temporary name, not lost.
+        const std::string kept = out.keep();
+        if (!kept.empty()) {
+            message("cannot write " + out.label() + ": " + out.reason() + "; the recording is kept as " + kept);
+            return Failed;
+        }
         const int failed = outputFailure(out);
         return failed == Success ? result : failed;
     }
@@ -822,5 +981,10 @@ int controlMain(int argc, char **argv, const Product &product)
     std::signal(SIGPIPE, SIG_IGN);
 
     Tool tool(product, product.toolName);
-    return tool.run(argc, argv);
+    const int status = tool.run(argc, argv);
+    // A driver exchange left stuck on its thread cannot be joined, and the
+    // exit handlers could wait for it: the program ends here and now.
+    if (DriverExchange::abandoned())
+        std::_Exit(status);
+    return status;
 }

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <climits>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -72,7 +73,8 @@ bool OutputFile::open()
 
     // Looked at without opening it for real: an open of a device or a FIFO
     // could have effects of its own.
-    int mode = 0666;
+    struct stat earlier{};
+    bool existed = false;
     const int look = ::open(name.c_str(), O_PATH | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (look >= 0) {
         struct stat info{};
@@ -88,29 +90,53 @@ bool OutputFile::open()
             lastError = EINVAL;
             return false;
         }
-        mode = static_cast<int>(info.st_mode & 07777);
+        earlier = info;
+        existed = true;
     } else if (errno != ENOENT) {
         lastError = errno;
         return false;
     }
 
     const std::size_t slash = name.rfind('/');
-    const std::string directory = slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
-    std::string pattern = directory + "." + base + ".XXXXXX";
+    folder = slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
+    std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
+
+    // In a sticky folder (/tmp) only the file's owner, the folder's owner or
+    // root may rename over a file: found out now, not after a long recording.
+    struct stat place{};
+    const uid_t user = ::geteuid();
+    if (existed && user != 0 && earlier.st_uid != user && ::stat(folder.empty() ? "." : folder.c_str(), &place) == 0
+        && (place.st_mode & S_ISVTX) && place.st_uid != user) {
+        refusal = "it belongs to another user, in a folder where only the owner may replace a file";
+        lastError = EPERM;
+        return false;
+    }
+
+    // The temporary name adds 8 bytes, which a long name may not have to spare.
+    const std::size_t room = NAME_MAX - std::string(".." "XXXXXX").size();
+    if (base.size() > room)
+        base.resize(room);
+    std::string pattern = folder + "." + base + ".XXXXXX";
     descriptor = ::mkostemp(&pattern[0], O_CLOEXEC);
     if (descriptor < 0) {
         lastError = errno;
         return false;
     }
     temporary = pattern;
-    // A new file gets the usual mode for the user's umask, a replaced one keeps its own.
-    if (mode == 0666) {
+    if (existed) {
+        // A replaced file keeps its owner and group where the user may set
+        // them (the group alone, for one of the user's groups), then its mode,
+        // which a change of owner would clear of set-ID bits.
+        const bool groupKept = ::fchown(descriptor, earlier.st_uid, earlier.st_gid) == 0
+                               || ::fchown(descriptor, static_cast<uid_t>(-1), earlier.st_gid) == 0;
+        // What the old group might do is not handed to the user's own group.
+        ::fchmod(descriptor, earlier.st_mode & (groupKept ? 07777 : 07707));
+    } else {
+        // A new file gets the usual mode for the user's umask.
         const mode_t mask = ::umask(0);
         ::umask(mask);
-        mode &= ~static_cast<int>(mask);
+        ::fchmod(descriptor, 0666 & ~mask);
     }
-    ::fchmod(descriptor, static_cast<mode_t>(mode));
     return true;
 }
 
@@ -157,13 +183,28 @@ bool OutputFile::commit()
         discard();
         return false;
     }
+    // A failed rename leaves the complete file under its temporary name, for the caller to keep or discard.
     if (::rename(temporary.c_str(), name.c_str()) != 0) {
         lastError = errno;
-        discard();
         return false;
     }
     temporary.clear();
+    // The folder too, so that the new name survives a power cut.
+    const int directory = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directory >= 0) {
+        ::fsync(directory);
+        ::close(directory);
+    }
     return true;
+}
+
+std::string OutputFile::keep()
+{
+    if (descriptor >= 0 || temporary.empty())
+        return std::string();
+    const std::string kept = temporary;
+    temporary.clear();
+    return kept;
 }
 
 void OutputFile::discard()

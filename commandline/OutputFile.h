@@ -22,9 +22,13 @@ public:
     bool open();
     // Writes all of text; false with error() set (EPIPE included).
     bool write(const std::string &text);
-    // Syncs, closes and renames the temporary file over the name (standard
-    // output: nothing to do); false with error() set, the name untouched.
+    // Syncs, closes and renames the temporary file over the name, then syncs
+    // the folder (standard output: nothing to do); false with error() set,
+    // the name untouched.
     bool commit();
+    // After a commit whose rename failed: gives up the complete temporary
+    // file, which stays, and returns its name; empty when there is none.
+    std::string keep();
     // Removes the temporary file; the name keeps what it held.
     void discard();
 
@@ -43,6 +47,7 @@ public:
 private:
     std::string name;
     std::string temporary;
+    std::string folder;   // the name's folder with its slash, empty for the working folder
     bool toStandardOutput;
     int descriptor = -1;
     int lastError = 0;

@@ -12,7 +12,8 @@ namespace Recording {
 namespace {
 
 const int FormatVersion = 1;
-const double MaxSeconds = 86400;
+// As long as a recording may be asked for (--seconds): days and months are fine.
+const double MaxSeconds = 1e9;
 const long MaxIntervalMs = 60000;
 
 bool unhex(const std::string &text, std::vector<unsigned char> *bytes)
@@ -37,7 +38,7 @@ bool unhex(const std::string &text, std::vector<unsigned char> *bytes)
     return true;
 }
 
-// A frame time: a finite number of seconds, the whole word, within a day.
+// A frame time: a finite number of seconds, the whole word, from 0 to MaxSeconds.
 bool parseTime(const std::string &word, double *time)
 {
     if (word.empty())

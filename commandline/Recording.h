@@ -17,7 +17,7 @@
 //   frame 0.000 graph 0809...                    first command set
 //
 // interval-ms is a whole number from 1 to 60000; a frame's time is in seconds
-// from the start (0 to 86400, never decreasing); its fields are the driver's
+// from the start (0 to 1e9, never decreasing); its fields are the driver's
 // answers as read: the 128 graph samples, or the code-66 matrix (layout X
 // times layout Y bytes) and the 128-byte touch block.
 namespace Recording {

@@ -123,8 +123,8 @@ std::string prometheus(const Product &product, const Param &p, const Failure &fa
            name + "up{" + file + "} " + (failure.word.empty() ? "1" : "0") + "\n");
     if (!failure.word.empty()) {
         metric(out, name + "error_info",
-               "Why the touch driver could not be read: not-loaded, permission-denied, busy, transfer-failed or "
-               "short-answer.",
+               "Why the touch driver could not be read: not-loaded, permission-denied, busy, timeout, "
+               "transfer-failed or short-answer.",
                name + "error_info{" + file + ",error=" + labelValue(failure.word) + ",reason="
                    + labelValue(failure.reason) + "} 1\n");
         return out;

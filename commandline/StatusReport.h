@@ -12,7 +12,7 @@ struct Product;
 namespace StatusReport {
 
 // Why the driver could not be read: a stable word (not-loaded,
-// permission-denied, busy, transfer-failed, short-answer) and the reason in
+// permission-denied, busy, timeout, transfer-failed, short-answer) and the reason in
 // words; an empty word when it answered.
 struct Failure
 {

@@ -3,6 +3,7 @@
 #include "app/Product.h"
 #include "driverlink/Param.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <fcntl.h>
 #include <unistd.h>
@@ -12,6 +13,8 @@ unsigned char szTemp[129];
 int lastRead = -1;
 
 namespace {
+
+bool readOnlyAllowed = false;
 
 const CommandSet &commands()
 {
@@ -74,6 +77,8 @@ int Init()
 
     const char *file = Product::active().driverFile;
     int opened = ::open(file, O_RDWR);
+    if (opened == -1 && (errno == EACCES || errno == EPERM) && readOnlyAllowed)
+        opened = ::open(file, O_RDONLY);
     if (opened == 0) {
         // Descriptor 0 stands for "closed": move the open file to another
         // number without opening it again, as a driver may allow one opener.
@@ -83,6 +88,11 @@ int Init()
     if (opened != -1)
         fd = opened;
     return opened;
+}
+
+void AllowReadOnly(bool allowed)
+{
+    readOnlyAllowed = allowed;
 }
 
 int SetOutPut(Param *param)

@@ -17,6 +17,10 @@ extern unsigned char szTemp[129];
 extern int lastRead;
 
 int Init();
+// Lets Init() open the driver file for reading only when reading and
+// writing are refused, for programs that only ask (a monitoring account
+// may read the file without writing it). Commands then fail with EBADF.
+void AllowReadOnly(bool allowed);
 
 int SetOutPut(Param *param);
 int SetThreshold(Param *param);

@@ -53,6 +53,7 @@ struct Controller
 {
     bool present = true;          // absent: open/stat/access fail with ENOENT; open descriptors then fail with ENODEV
     int openError = 0;            // present but open refused with this errno (e.g. EACCES)
+    bool readOnly = false;        // the file grants reading only: opens for writing fail with EACCES
     bool exclusive = false;       // one opener at a time, in any process: open fails with EBUSY while another is open
 
     int fps = 60;
@@ -111,6 +112,7 @@ struct Controller
     int shortAnswer = -1;         // deliver at most this many bytes per read (-1: all)
     bool ignoreCommands = false;  // commands are accepted but change nothing
     int delayMs = 0;              // every read and write blocks this long first; a signal ends it with EINTR
+    bool stuck = false;           // every read and write blocks for ever, deaf to signals
     std::map<int, std::vector<unsigned char>> overrides;  // query code -> verbatim answer
 
     // Counters of reads and writes on this controller's descriptors.

@@ -85,9 +85,9 @@ int describe(Family family, struct statx *buffer)
     return 0;
 }
 
-int openDriver(Family family)
+int openDriver(Family family, int flags)
 {
-    return Simulator::instance().open(family);
+    return Simulator::instance().open(family, flags);
 }
 
 // dup2/dup3 replace newfd silently; the simulator must forget it, then learn the copy.
@@ -117,7 +117,7 @@ int open(const char *path, int flags, ...)
     va_end(arguments);
     Family family;
     if (Simulator::driverFile(path, &family))
-        return openDriver(family);
+        return openDriver(family, flags);
     static const auto real = next<int (*)(const char *, int, ...)>("open");
     return real(path, flags, mode);
 }
@@ -130,7 +130,7 @@ int open64(const char *path, int flags, ...)
     va_end(arguments);
     Family family;
     if (Simulator::driverFile(path, &family))
-        return openDriver(family);
+        return openDriver(family, flags);
     static const auto real = next<int (*)(const char *, int, ...)>("open64");
     return real(path, flags, mode);
 }
@@ -143,7 +143,7 @@ int openat(int dirfd, const char *path, int flags, ...)
     va_end(arguments);
     Family family;
     if (Simulator::driverFile(path, &family))
-        return openDriver(family);
+        return openDriver(family, flags);
     static const auto real = next<int (*)(int, const char *, int, ...)>("openat");
     return real(dirfd, path, flags, mode);
 }
@@ -156,7 +156,7 @@ int openat64(int dirfd, const char *path, int flags, ...)
     va_end(arguments);
     Family family;
     if (Simulator::driverFile(path, &family))
-        return openDriver(family);
+        return openDriver(family, flags);
     static const auto real = next<int (*)(int, const char *, int, ...)>("openat64");
     return real(dirfd, path, flags, mode);
 }
@@ -165,7 +165,7 @@ int __open_2(const char *path, int flags)
 {
     Family family;
     if (Simulator::driverFile(path, &family))
-        return openDriver(family);
+        return openDriver(family, flags);
     static const auto real = next<int (*)(const char *, int)>("__open_2");
     return real(path, flags);
 }
@@ -174,7 +174,7 @@ int __open64_2(const char *path, int flags)
 {
     Family family;
     if (Simulator::driverFile(path, &family))
-        return openDriver(family);
+        return openDriver(family, flags);
     static const auto real = next<int (*)(const char *, int)>("__open64_2");
     return real(path, flags);
 }
@@ -183,7 +183,7 @@ int __openat_2(int dirfd, const char *path, int flags)
 {
     Family family;
     if (Simulator::driverFile(path, &family))
-        return openDriver(family);
+        return openDriver(family, flags);
     static const auto real = next<int (*)(int, const char *, int)>("__openat_2");
     return real(dirfd, path, flags);
 }
@@ -192,7 +192,7 @@ int __openat64_2(int dirfd, const char *path, int flags)
 {
     Family family;
     if (Simulator::driverFile(path, &family))
-        return openDriver(family);
+        return openDriver(family, flags);
     static const auto real = next<int (*)(int, const char *, int)>("__openat64_2");
     return real(dirfd, path, flags);
 }

@@ -133,6 +133,8 @@ bool *boolField(Controller &c, const std::string &name)
         {"calibFails", &Controller::calibFails},
         {"animate", &Controller::animate},
         {"ignoreCommands", &Controller::ignoreCommands},
+        {"readOnly", &Controller::readOnly},
+        {"stuck", &Controller::stuck},
     };
     for (const auto &entry : fields) {
         if (name == entry.name)

@@ -155,7 +155,7 @@ Simulator::Description *Simulator::find(int fd)
     return it == descriptorOf.end() ? nullptr : &descriptions[it->second];
 }
 
-int Simulator::open(Family family)
+int Simulator::open(Family family, int flags)
 {
     Inside inside;
     std::lock_guard<std::mutex> lock(mutex);
@@ -171,6 +171,8 @@ int Simulator::open(Family family)
         exchange.error = ENOENT;
     } else if (c.openError != 0) {
         exchange.error = c.openError;
+    } else if (c.readOnly && (flags & O_ACCMODE) != O_RDONLY) {
+        exchange.error = EACCES;
     } else if (c.exclusive && openedBy(family)) {
         exchange.error = EBUSY;
     } else {
@@ -184,6 +186,7 @@ int Simulator::open(Family family)
         } else {
             const int id = nextDescription++;
             descriptions[id].family = family;
+            descriptions[id].readOnly = (flags & O_ACCMODE) == O_RDONLY;
             descriptorOf[fd] = id;
             ownedDescriptors[fd].store(static_cast<unsigned char>(index(family) + 1), std::memory_order_release);
             exchange.kind = Exchange::Open;
@@ -243,11 +246,17 @@ long Simulator::write(int fd, const void *buffer, std::size_t length)
 bool Simulator::waitAsTheDriver(int fd, Exchange::Kind kind, const unsigned char *bytes, std::size_t length)
 {
     int delayMs = 0;
+    bool stuck = false;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        if (Description *description = begin(fd, elapsed()))
+        if (Description *description = begin(fd, elapsed())) {
             delayMs = controller(description->family).delayMs;
+            stuck = controller(description->family).stuck;
+        }
     }
+    // A driver stuck in an uninterruptible wait: no signal ends the call.
+    while (stuck)
+        ::pause();
     if (delayMs <= 0)
         return true;
     // Outside the lock, so that other threads' calls go on meanwhile.
@@ -284,7 +293,9 @@ long Simulator::transfer(int fd, Exchange::Kind kind, unsigned char *bytes, std:
     if (kind == Exchange::Write)
         exchange.bytes.assign(bytes, bytes + length);
     long result = -ENODEV;
-    if (!description->stale) {
+    if (kind == Exchange::Write && description->readOnly) {
+        result = -EBADF;
+    } else if (!description->stale) {
         DriverModel model(c, description->family);
         result = kind == Exchange::Read ? model.query(bytes, length, description->position != 0, now)
                                         : model.command(bytes, length, now);

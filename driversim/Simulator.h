@@ -5,6 +5,7 @@
 #include "driversim/Scenario.h"
 
 #include <cstddef>
+#include <fcntl.h>
 #include <ctime>
 #include <map>
 #include <mutex>
@@ -28,7 +29,8 @@ public:
     // Whether path names one of the driver control files, and whose.
     static bool driverFile(const char *path, Family *family);
 
-    int open(Family family);
+    // flags as given to open(): their access mode is checked against the file's.
+    int open(Family family, int flags = O_RDWR);
     long seek(int fd, long offset, int whence);
     long read(int fd, void *buffer, std::size_t length);
     long write(int fd, const void *buffer, std::size_t length);
@@ -58,6 +60,7 @@ private:
         Family family = Family::Pravex;
         long position = 0;
         bool stale = false;   // the driver went away while this was open
+        bool readOnly = false;   // opened O_RDONLY: writes fail with EBADF
     };
     struct Timed
     {

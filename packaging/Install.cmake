@@ -56,6 +56,8 @@ set(CONTROLLER_MAN_pravex_METRICS_EXTRA ".BR pravex_channels ,\n.BR pravex_inten
 set(CONTROLLER_MAN_lunari_METRICS_EXTRA ".B lunari_scan_rate_pending\n(1 while the rate is not measured yet),\n")
 set(CONTROLLER_MAN_pravex_STATUS_EXTRA "the channel count and intensity, ")
 set(CONTROLLER_MAN_lunari_STATUS_EXTRA "")
+set(CONTROLLER_MAN_pravex_SCAN_RATE "the scan rate")
+set(CONTROLLER_MAN_lunari_SCAN_RATE "the scan rate (or that it is not ready yet)")
 set(CONTROLLER_MAN_pravex_JSON_EXTRA "channelCount \", \" intensity \", \" ")
 set(CONTROLLER_MAN_lunari_JSON_EXTRA "fpsPending \", \" ")
 set(CONTROLLER_MAN_pravex_WATCH_TEXT "the strongest channel signal with its channel number")
@@ -100,7 +102,7 @@ foreach(family pravex lunari)
   set(MAN_DATE ${CONTROLLER_RELEASE_DATE})
   set(DRIVER_FILE ${CONTROLLER_DRIVER_FILE_${family}})
   foreach(item GRAPH_BUTTON FILE_ENTRIES LOG_SYNOPSIS LOG_COMMAND INTENSITY_SYNOPSIS INTENSITY_COMMAND METRICS_EXTRA
-          STATUS_EXTRA JSON_EXTRA WATCH_TEXT FRAME_LINE)
+          STATUS_EXTRA SCAN_RATE JSON_EXTRA WATCH_TEXT FRAME_LINE)
     set(${item} "${CONTROLLER_MAN_${family}_${item}}")
   endforeach()
   list(GET CONTROLLER_MAN_${family}_VALUES 0 AREA_SCALE)
@@ -158,6 +160,9 @@ foreach(family pravex lunari)
     configure_file(${CONTROLLER_PACKAGING_DIR}/metrics.${unit}.in ${generated}/${TOOL}-metrics.${unit} @ONLY)
     install(FILES ${generated}/${TOOL}-metrics.${unit} DESTINATION lib/systemd/system COMPONENT ${family})
   endforeach()
+  # Alerting rules for those metrics, for an administrator to copy into Prometheus.
+  configure_file(${CONTROLLER_PACKAGING_DIR}/metrics-alerts.yml.in ${generated}/${TOOL}-alerts.yml @ONLY)
+  install(FILES ${generated}/${TOOL}-alerts.yml DESTINATION ${doc}/examples COMPONENT ${family})
   # Stripped as Debian strips: without the compiler's notes either.
   install(CODE "
     if(CMAKE_INSTALL_DO_STRIP)

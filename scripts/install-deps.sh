@@ -32,6 +32,10 @@ packages=(
     # textfile collector). The test starts its own exporter on a free loopback port, so the services
     # these packages start where systemd runs (ports 9090 and 9100) are in no test's way
     prometheus prometheus-node-exporter
+    # that a replaced file reaches the disk before its rename, and the rename before the end
+    strace
+    # rating the metrics unit's sandbox (systemd-analyze security --offline)
+    systemd
 )
 
 # The build machine's own copy counts; with other architectures added

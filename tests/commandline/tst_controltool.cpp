@@ -17,6 +17,8 @@
 #include <QtTest>
 
 #include <QDateTime>
+#include <QElapsedTimer>
+#include <QStandardPaths>
 #include <QJsonArray>
 
 #include <csignal>
@@ -121,6 +123,13 @@ private slots:
     void nothingReachesTheDriverByAccident();
     void stopsWhateverItIsDoing_data();
     void stopsWhateverItIsDoing();
+    void stopLeavesTheEarlierFile_data();
+    void stopLeavesTheEarlierFile();
+    void replacedFileKeepsItsAttributes_data();
+    void replacedFileKeepsItsAttributes();
+    void replacementIsDurable();
+    void stickyFolderRefusesAtOnce();
+    void lateRenameFailureKeepsTheRecording();
     void watchAsJsonKeepsItsRate();
     void errorEndsTheProgressLine();
     void logIsTheWindowProgramsLog();
@@ -206,6 +215,39 @@ void TestControlTool::verbs_data()
                               << QStringList{"openfailed"} << QStringLiteral("permission denied");
     QTest::newRow("transfer fails") << l << QStringList{"threshold", "9"} << QByteArray("lunari.failWrites = 1\n")
                                     << 1 << QStringList{"write 0409"} << QStringLiteral("transfer failed");
+    QTest::newRow("watch for no time") << l << QStringList{"watch", "--seconds", "0"} << QByteArray() << 2 << none
+                                       << QStringLiteral("--seconds takes a number of seconds above 0, not '0'");
+    QTest::newRow("seconds in hexadecimal") << l << QStringList{"watch", "--seconds=0x1"} << QByteArray() << 2 << none
+                                            << QStringLiteral("not '0x1'");
+    QTest::newRow("seconds next to nothing") << p << QStringList{"watch", "--seconds=1e-300"} << QByteArray() << 2
+                                             << none << QStringLiteral("not '1e-300'");
+    QTest::newRow("threshold after a blank") << l << QStringList{"threshold", " 9"} << QByteArray() << 2 << none
+                                             << QStringLiteral("not ' 9'");
+    QTest::newRow("unknown option with a value") << l << QStringList{"--sec", "5", "watch"} << QByteArray() << 2
+                                                 << none << QStringLiteral("unknown option '--sec'; commands:");
+    QTest::newRow("help of an unknown command") << p << QStringList{"help", "nosuch"} << QByteArray() << 2 << none
+                                                << QStringLiteral("unknown command 'nosuch'");
+    QTest::newRow("version after a command") << p << QStringList{"status", "--version"} << QByteArray() << 0 << none
+                                             << QString();
+    QTest::newRow("control bytes in a name") << l << QStringList{"log", "no\nsuch/x"} << QByteArray() << 1 << none
+                                             << QStringLiteral("cannot write no\\x0asuch/x: No such file");
+    QTest::newRow("status of a hung driver") << l << QStringList{"status", "--timeout", "0.5"}
+                                             << QByteArray("lunari.stuck = 1\n") << 1 << none
+                                             << QStringLiteral("/proc/rodurirede/communication: no answer to the "
+                                                               "scan-rate query within 0.5 s (timeout)");
+    QTest::newRow("enable on a hung driver") << p << QStringList{"--timeout=0.5", "enable"}
+                                             << QByteArray("pravex.stuck = 1\n") << 1 << none
+                                             << QStringLiteral("no answer to the output command within 0.5 s");
+    QTest::newRow("watch of a driver that hangs") << l << QStringList{"watch", "--timeout", "0.5"}
+                                                  << QByteArray("at 0.3 lunari.stuck = 1\n") << 1
+                                                  << QStringList{"read 69", "read 66", "read 70"}
+                                                  << QStringLiteral("query within 0.5 s (timeout)");
+    QTest::newRow("status, reading only") << l << QStringList{"status"} << QByteArray("lunari.readOnly = 1\n") << 0
+                                          << QStringList{"openfailed", "read 65", "read 69"} << QString();
+    QTest::newRow("enable, reading only") << l << QStringList{"enable"} << QByteArray("lunari.readOnly = 1\n") << 1
+                                          << QStringList{"openfailed"}
+                                          << QStringLiteral("permission denied (Permission denied); enable needs "
+                                                            "write access to it");
 }
 
 void TestControlTool::verbs()
@@ -275,6 +317,7 @@ void TestControlTool::statusAsJson_data()
          "transfer failed in the scan-rate query (Input/output error)"},
         {"short answer", "lunari.override.69 = 0 1 2", true, "short-answer",
          "short answer to the basic status query (3 of 32 bytes)"},
+        {"hung", "lunari.stuck = 1", true, "timeout", "no answer to the scan-rate query within 1 s (timeout)"},
     };
     for (const auto &failure : failures) {
         QVariantMap expected = file;
@@ -293,7 +336,8 @@ void TestControlTool::statusAsJson()
 
     PreloadedRun preloaded;
     preloaded.setScenario(scenario);
-    const PreloadedRun::Result run = preloaded.run(tool(program), {QStringLiteral("status"), QStringLiteral("--json")});
+    const PreloadedRun::Result run = preloaded.run(tool(program), {QStringLiteral("status"), QStringLiteral("--json"),
+                                                                    QStringLiteral("--timeout"), QStringLiteral("1")});
     QCOMPARE(run.exitCode, exitCode);
     QCOMPARE(run.errors.count('\n'), exitCode);
     QJsonParseError error;
@@ -514,6 +558,9 @@ void TestControlTool::stopsWhateverItIsDoing_data()
                                                    << int(SIGINT);
     QTest::newRow("watch waiting for a full pipe") << l << QStringList{"watch"} << QByteArray() << true
                                                    << int(SIGTERM);
+    // A dropped SSH session keeps what was recorded.
+    QTest::newRow("record on a hang-up") << l << QStringList{"record", "panel.rec"} << QByteArray() << false
+                                         << int(SIGHUP);
 }
 
 void TestControlTool::stopsWhateverItIsDoing()
@@ -542,6 +589,186 @@ void TestControlTool::stopsWhateverItIsDoing()
         QVERIFY(Recording::parse(readFile(preloaded.path(QStringLiteral("panel.rec"))).toStdString(), &data, nullptr));
         QVERIFY(!data.frames.empty());
     }
+}
+
+void TestControlTool::stopLeavesTheEarlierFile_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<int>("exitCode");   // -1: ended by the signal
+    QTest::addColumn<QString>("message");
+
+    const QStringList metrics{"status", "--format=prometheus", "--output", "FILE"};
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        const char *name = signal == SIGINT ? "INT" : signal == SIGTERM ? "TERM" : "HUP";
+        QTest::addRow("status --output, %s", name) << metrics << signal << -1 << QString();
+        QTest::addRow("log FILE, %s", name) << QStringList{"log", "FILE"} << signal << -1 << QString();
+        QTest::addRow("record before the first frame, %s", name)
+            << QStringList{"record", "FILE"} << signal << 1
+            << QStringLiteral("lunarictl: nothing was recorded: stopped before the first frame\n");
+    }
+}
+
+void TestControlTool::stopLeavesTheEarlierFile()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, signal);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+
+    PreloadedRun preloaded;
+    preloaded.setScenario("lunari.delayMs = 20000\n");
+    const QString folder = preloaded.path(QStringLiteral("out"));
+    QVERIFY(QDir().mkpath(folder));
+    QFile earlier(folder + QStringLiteral("/FILE"));
+    QVERIFY(earlier.open(QIODevice::WriteOnly) && earlier.write("earlier\n") == 8);
+    earlier.close();
+    arguments.replaceInStrings(QStringLiteral("FILE"), earlier.fileName());
+    QProcess process;
+    preloaded.start(process, tool(QStringLiteral("lunarictl")), arguments);
+    QTRY_VERIFY(!preloaded.transcript().isEmpty());
+    QTest::qWait(200);
+    ::kill(pid_t(process.processId()), signal);
+    QVERIFY(process.waitForFinished(3000));
+    if (exitCode < 0) {
+        QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+    } else {
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), exitCode);
+    }
+    QCOMPARE(QString::fromLocal8Bit(process.readAllStandardError()), message);
+    QCOMPARE(filesIn(folder), QStringList{"FILE"});
+    QCOMPARE(readFile(earlier.fileName()), QByteArray("earlier\n"));
+}
+
+void TestControlTool::replacedFileKeepsItsAttributes_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("mode");        // of the earlier file; -1: none
+    QTest::addColumn<bool>("otherUser");  // the earlier file is nobody's, and nogroup's
+    QTest::addColumn<int>("expected");    // -1: the umask's mode
+
+    QTest::newRow("new file") << QStringLiteral("m.prom") << -1 << false << -1;
+    QTest::newRow("open to all") << QStringLiteral("m.prom") << 0666 << false << 0666;
+    QTest::newRow("another user's, read by its group") << QStringLiteral("m.prom") << 0640 << true << 0640;
+    QTest::newRow("name of 255 bytes") << QString(255, QLatin1Char('n')) << 0600 << false << 0600;
+}
+
+void TestControlTool::replacedFileKeepsItsAttributes()
+{
+    QFETCH(QString, name);
+    QFETCH(int, mode);
+    QFETCH(bool, otherUser);
+    QFETCH(int, expected);
+
+    const uid_t nobody = 65534;
+    if (otherUser && ::geteuid() != 0)
+        QSKIP("giving a file to another user needs root");
+    PreloadedRun preloaded;
+    const QString file = preloaded.path(name);
+    const QByteArray path = QFile::encodeName(file);
+    if (mode >= 0) {
+        QVERIFY(QFile(file).open(QIODevice::WriteOnly));
+        QCOMPARE(::chmod(path.constData(), mode_t(mode)), 0);
+        if (otherUser)
+            QCOMPARE(::chown(path.constData(), nobody, nobody), 0);
+    }
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    const PreloadedRun::Result run = preloaded.run(
+        tool(QStringLiteral("pravexctl")), {QStringLiteral("status"), QStringLiteral("--format=prometheus"),
+                                            QStringLiteral("--output"), file});
+    QCOMPARE(run.exitCode, 0);
+    struct stat info{};
+    QCOMPARE(::stat(path.constData(), &info), 0);
+    QVERIFY(info.st_size > 0);
+    QCOMPARE(int(info.st_mode & 07777), expected >= 0 ? expected : int(0666 & ~mask));
+    QCOMPARE(info.st_uid, otherUser ? nobody : ::geteuid());
+    QCOMPARE(info.st_gid, otherUser ? gid_t(nobody) : ::getegid());
+}
+
+void TestControlTool::replacementIsDurable()
+{
+    // The data reaches the disk before the rename, and the rename before the program ends.
+    const QString strace = QStandardPaths::findExecutable(QStringLiteral("strace"));
+    if (strace.isEmpty())
+        QSKIP("strace is missing (Debian package strace)");
+    PreloadedRun preloaded;
+    const QString trace = preloaded.path(QStringLiteral("trace"));
+    // LeakSanitizer cannot work under ptrace, in the sanitizer build.
+    const PreloadedRun::Result run = preloaded.runInShell(
+        QStringLiteral("ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 ") + strace
+            + QStringLiteral(" -f -qq -o ") + trace
+            + QStringLiteral(" -e trace=fsync,rename,renameat,renameat2 \"$0\" \"$@\""),
+        tool(QStringLiteral("lunarictl")), {QStringLiteral("log"), preloaded.path(QStringLiteral("panel.log"))});
+    if (run.exitCode != 0 && run.errors.startsWith("strace:"))
+        QSKIP(run.errors.constData());
+    QCOMPARE(run.exitCode, 0);
+    QStringList calls;
+    for (const QByteArray &line : readFile(trace).split('\n')) {
+        const QByteArray call = line.mid(line.indexOf(' ') + 1).trimmed();
+        // Some architectures have renameat alone.
+        if (call.startsWith("fsync("))
+            calls << QStringLiteral("fsync");
+        else if (call.startsWith("rename"))
+            calls << QStringLiteral("rename");
+    }
+    QCOMPARE(calls, QStringList({"fsync", "rename", "fsync"}));
+}
+
+void TestControlTool::stickyFolderRefusesAtOnce()
+{
+    // Another user's file in a sticky folder cannot be renamed over: the
+    // recording is refused before it starts, not thrown away at its end.
+    if (::geteuid() != 0)
+        QSKIP("running as another user needs root");
+    const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+    if (setpriv.isEmpty())
+        QSKIP("setpriv is missing");
+    PreloadedRun preloaded;
+    const QString folder = preloaded.path(QStringLiteral("sticky"));
+    QVERIFY(QDir().mkpath(folder));
+    for (const QString &open : {preloaded.path(QString()), preloaded.path(QStringLiteral("transcript"))})
+        ::chmod(QFile::encodeName(open).constData(), 0777);
+    QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 01777), 0);
+    const QString file = folder + QStringLiteral("/panel.rec");
+    QFile earlier(file);
+    QVERIFY(earlier.open(QIODevice::WriteOnly) && earlier.write("earlier\n") == 8);
+    earlier.close();
+    QElapsedTimer timer;
+    timer.start();
+    const PreloadedRun::Result run = preloaded.runInShell(
+        setpriv + QStringLiteral(" --reuid=65534 --regid=65534 --clear-groups \"$0\" \"$@\""),
+        tool(QStringLiteral("lunarictl")), {QStringLiteral("record"), file, QStringLiteral("--seconds"),
+                                            QStringLiteral("3")});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY2(run.errors.contains("belongs to another user"), run.errors.constData());
+    QCOMPARE(filesIn(folder), QStringList{"panel.rec"});
+    QCOMPARE(readFile(file), QByteArray("earlier\n"));
+}
+
+void TestControlTool::lateRenameFailureKeepsTheRecording()
+{
+    // A folder takes the name while recording: the rename fails at the end,
+    // and the recording stays under its temporary name.
+    PreloadedRun preloaded;
+    const QString file = preloaded.path(QStringLiteral("panel.rec"));
+    QProcess recorder;
+    preloaded.start(recorder, tool(QStringLiteral("lunarictl")),
+                    {QStringLiteral("record"), file, QStringLiteral("--seconds"), QStringLiteral("1")});
+    QTRY_VERIFY(wire(preloaded.transcript()).contains(QStringLiteral("read 66")));
+    QVERIFY(QDir().mkpath(file + QStringLiteral("/taken")));
+    QVERIFY(recorder.waitForFinished(5000));
+    QCOMPARE(recorder.exitCode(), 1);
+    const QStringList kept = filesIn(preloaded.path(QString())).filter(QStringLiteral(".panel.rec."));
+    QCOMPARE(kept.size(), 1);
+    QCOMPARE(QString::fromLocal8Bit(recorder.readAllStandardError()),
+             QStringLiteral("lunarictl: cannot write %1: Is a directory; the recording is kept as %2\n")
+                 .arg(file, preloaded.path(kept.first())));
+    Recording::Data data;
+    QVERIFY(Recording::parse(readFile(preloaded.path(kept.first())).toStdString(), &data, nullptr));
+    QVERIFY(!data.frames.empty());
 }
 
 void TestControlTool::watchAsJsonKeepsItsRate()
@@ -732,7 +959,8 @@ void TestControlTool::recordingNumbersAreStrict_data()
     QTest::newRow("time not a number") << QByteArray("80") << QByteArray("0 nan") << false;
     QTest::newRow("time infinite") << QByteArray("80") << QByteArray("0 inf") << false;
     QTest::newRow("time out of range") << QByteArray("80") << QByteArray("0 1e400") << false;
-    QTest::newRow("time beyond a day") << QByteArray("80") << QByteArray("0 86401") << false;
+    QTest::newRow("time of two days") << QByteArray("80") << QByteArray("0 172800") << true;
+    QTest::newRow("time beyond the limit") << QByteArray("80") << QByteArray("0 1e10") << false;
     QTest::newRow("time with a tail") << QByteArray("80") << QByteArray("0 0.08s") << false;
     QTest::newRow("time going back") << QByteArray("80") << QByteArray("0.5 0.4") << false;
 }

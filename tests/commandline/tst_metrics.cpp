@@ -96,11 +96,17 @@ void TestMetrics::checkedByPrometheusTools_data()
                             << QStringList{"lunari_output_enabled 0", "lunari_scan_rate_hertz 100",
                                            "lunari_info{driver_file=\"/proc/rodurirede/communication\","
                                            "driver_version=\"1.1\",firmware_version=\"2\"} 1"};
-    QTest::newRow("lunari busy") << "lunarictl" << QByteArray("lunari.openError = EBUSY\n") << 1
+    // The file tells of the driver's failure: the run itself succeeded.
+    QTest::newRow("lunari busy") << "lunarictl" << QByteArray("lunari.openError = EBUSY\n") << 0
                                  << QStringList{"lunari_up{driver_file=\"/proc/rodurirede/communication\"} 0",
                                                 "lunari_error_info{driver_file=\"/proc/rodurirede/communication\","
                                                 "error=\"busy\",reason=\"in use by another program (Device or "
                                                 "resource busy)\"} 1"};
+    QTest::newRow("pravex hung") << "pravexctl" << QByteArray("pravex.stuck = 1\n") << 0
+                                 << QStringList{"pravex_up{driver_file=\"/proc/zazevizuve/communication\"} 0",
+                                                "pravex_error_info{driver_file=\"/proc/zazevizuve/communication\","
+                                                "error=\"timeout\",reason=\"no answer to the scan-rate query within "
+                                                "0.5 s (timeout)\"} 1"};
 }
 
 void TestMetrics::checkedByPrometheusTools()
@@ -117,7 +123,8 @@ void TestMetrics::checkedByPrometheusTools()
     const QString file = folder + QLatin1Char('/') + program + QStringLiteral(".prom");
     const PreloadedRun::Result run = preloaded.run(
         TestSupport::toolProgram(program == QLatin1String("pravexctl") ? Product::pravex : Product::lunari),
-        {QStringLiteral("status"), QStringLiteral("--format=prometheus"), QStringLiteral("--output"), file});
+        {QStringLiteral("status"), QStringLiteral("--format=prometheus"), QStringLiteral("--output"), file,
+         QStringLiteral("--timeout"), QStringLiteral("0.5")});
     QCOMPARE(run.exitCode, exitCode);
     QVERIFY(run.output.isEmpty());
 

@@ -66,6 +66,7 @@ private slots:
 
     void presence_data();
     void presence();
+    void readOnlyFileOpensForReadingOnly();
     void foreignDescriptorsPassThrough();
     void queryAnswers_data();
     void queryAnswers();
@@ -196,6 +197,21 @@ void TestDriverSim::presence()
     opened.removeAll(fd);
     QCOMPARE(DriverSim::openDescriptors(f), 0);
     QVERIFY(!QFile::exists(QStringLiteral("/proc/self/fd/%1").arg(fd)));
+}
+
+void TestDriverSim::readOnlyFileOpensForReadingOnly()
+{
+    DriverSim::controller(Family::Lunari).readOnly = true;
+    errno = 0;
+    QCOMPARE(openDriver(Family::Lunari), -1);
+    QCOMPARE(errno, EACCES);
+    const int fd = ::open(DriverSim::driverPath(Family::Lunari), O_RDONLY);
+    QVERIFY(fd >= 0);
+    opened.append(fd);
+    QCOMPARE(ask(fd, 69, 32, nullptr), 32L);
+    errno = 0;
+    QCOMPARE(tell(fd, bytesOf("0100")), -1L);
+    QCOMPARE(errno, EBADF);
 }
 
 void TestDriverSim::foreignDescriptorsPassThrough()

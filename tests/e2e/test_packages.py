@@ -41,6 +41,7 @@ def expected_files(program, with_logo):
         f"./usr/share/man/man1/{program}.1.gz",
         f"./usr/share/man/man1/{tool}.1.gz",
         f"./usr/share/doc/{program.replace('_', '-')}/changelog.gz",
+        f"./usr/share/doc/{program.replace('_', '-')}/examples/{tool}-alerts.yml",
         f"./usr/lib/systemd/system/{tool}-metrics.service",
         f"./usr/lib/systemd/system/{tool}-metrics.timer",
     }
