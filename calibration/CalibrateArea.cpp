@@ -178,14 +178,20 @@ void CalibrateArea::calStart()
     followWindow();
     // Window managers place a full-screen window a moment after it is shown.
     QTimer::singleShot(0, this, [this] { checkPlacement(0); });
+    // Hidden, not closed: the program ends when the user closes the main window.
     if (mainDialog)
-        mainDialog->close();
+        mainDialog->hide();
     if (modeBox->currentIndex() == 0)
         warnOfHoles();
 }
 
 void CalibrateArea::calStop()
 {
+    // Whatever ends the calibration, its questions and notices are answered
+    // "Cancel" first, so that nothing confirmed afterwards is taken.
+    closeDialogs();
+    if (!calibrating)
+        return;
     calibrating = false;
     drawing = false;
     param->outputEnabled = savedOutput;
@@ -263,7 +269,8 @@ void CalibrateArea::mouseReleaseEvent(QMouseEvent *event)
         centreOnControls(message);
         messageDialog = message;
         message->exec();
-        if (Message::ret != 0) {
+        // A calibration that ended while the question was open takes no answer.
+        if (calibrating && message->answer() != 0) {
             orderEdges(pressX, dragX, rectLeft, rectRight);
             orderEdges(pressY, dragY, rectTop, rectBottom);
         }
@@ -436,6 +443,14 @@ void CalibrateArea::showPrompt(const QString &text, QWidget *over)
     prompt->exec();
     delete prompt;
     promptDialog = outer;
+}
+
+void CalibrateArea::closeDialogs()
+{
+    if (messageDialog)
+        messageDialog->clkCancel();
+    if (promptDialog)
+        promptDialog->reject();
 }
 
 void CalibrateArea::handOver()

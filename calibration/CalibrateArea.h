@@ -49,6 +49,8 @@ public:
 
 public slots:
     void calStart();
+    // Ends a running calibration as "Quit" does; in any case closes the
+    // calibration's open questions and notices as "Cancel".
     void calStop();
     void comboxSelect(int index);
     void rePaint();
@@ -71,6 +73,7 @@ private:
     void watchScreen(QScreen *screen);
     void checkDesktop();
     QPoint devicePosition(const QMouseEvent *event) const;
+    void closeDialogs();
     void handOver();
     void showPrompt(const QString &text, QWidget *over = nullptr);
     void centreOnControls(QWidget *dialog) const;

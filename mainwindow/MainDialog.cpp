@@ -63,6 +63,8 @@ MainDialog::MainDialog()
     connect(ui.checkBoxEnableUSB, SIGNAL(clicked()), this, SLOT(checkBoxUSBClicked()));
     connect(ui.pushButtonCalib, SIGNAL(clicked()), calibrateArea, SLOT(calStart()));
     connect(ui.pushButtonGraph, SIGNAL(clicked()), this, SLOT(newGraph()));
+    // A notice of the calibration left open when the window closes is answered "Cancel".
+    connect(this, SIGNAL(finished(int)), calibrateArea, SLOT(calStop()));
 
     setFixedSize(width(), height());
 }
