@@ -98,6 +98,7 @@ CalibrateArea::CalibrateArea(QDialog *mainDialog)
       messageDialog(nullptr),
       promptDialog(nullptr),
       calibrating(false),
+      pressed(false),
       frame(QSize(param->screenWidth, param->screenHeight))
 {
     modeBox->addItem(tr("Normal mode"));
@@ -161,6 +162,7 @@ void CalibrateArea::calStart()
     param->calibStatus = 0;
     param->calibValue = 0;
     drawing = false;
+    pressed = false;
 
     savedOutput = param->outputEnabled;
     param->outputEnabled = false;
@@ -232,18 +234,27 @@ void CalibrateArea::comboxSelect(int index)
 
 void CalibrateArea::rePaint()
 {
+    // Not every change of the desktop reaches Qt as a change of a screen (a
+    // new root window size on X11, say), so each tick looks for itself.
+    if (!frame.stillHolds()) {
+        calStop();
+        return;
+    }
     if (GetCalibStatus(param) > 0)
         update();
 }
 
 void CalibrateArea::mousePressEvent(QMouseEvent *event)
 {
-    const QPoint position = devicePosition(event);
+    bool onMonitor = false;
+    const QPoint position = devicePosition(event, &onMonitor);
     pressX = position.x();
     pressY = position.y();
     dragX = 0;
     dragY = 0;
-    if (modeBox->currentIndex() == 1)
+    // A press between or beside the monitors is on nothing the touch panel can show.
+    pressed = onMonitor;
+    if (modeBox->currentIndex() == 1 && pressed)
         drawing = true;
 }
 
@@ -252,8 +263,9 @@ void CalibrateArea::mouseReleaseEvent(QMouseEvent *event)
     const QPoint position = devicePosition(event);
     dragX = position.x() - pressX;
     dragY = position.y() - pressY;
-    if (modeBox->currentIndex() == 0)
+    if (modeBox->currentIndex() == 0 || !pressed)
         return;
+    pressed = false;
 
     // The quarter rule counts against the monitor the drag starts on, so that
     // a small touch monitor beside a large one can be drawn whole.
@@ -420,7 +432,7 @@ void CalibrateArea::checkDesktop()
     }, Qt::QueuedConnection);
 }
 
-QPoint CalibrateArea::devicePosition(const QMouseEvent *event) const
+QPoint CalibrateArea::devicePosition(const QMouseEvent *event, bool *onMonitor) const
 {
     // The position in the window, where Qt keeps the fraction of a scaled pixel.
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
@@ -428,7 +440,7 @@ QPoint CalibrateArea::devicePosition(const QMouseEvent *event) const
 #else
     const QPointF position = event->windowPos();
 #endif
-    return CalibrationFrame::toFrame(position, devicePixelRatioF(), windowOffset);
+    return frame.toFrame(position, devicePixelRatioF(), windowOffset, onMonitor);
 }
 
 void CalibrateArea::showPrompt(const QString &text, QWidget *over)

@@ -72,7 +72,7 @@ private:
     void useAreaOfIndex(int index);
     void watchScreen(QScreen *screen);
     void checkDesktop();
-    QPoint devicePosition(const QMouseEvent *event) const;
+    QPoint devicePosition(const QMouseEvent *event, bool *onMonitor = nullptr) const;
     void closeDialogs();
     void handOver();
     void showPrompt(const QString &text, QWidget *over = nullptr);
@@ -98,6 +98,7 @@ private:
     Message *messageDialog;
     Prompt *promptDialog;
     bool calibrating;
+    bool pressed;             // the last press started a drag the release may take
     CalibrationFrame frame;   // what the running calibration refers to
     QPoint windowOffset;      // where the window's top-left pixel lies in the frame
 };

@@ -393,8 +393,14 @@ void CalibrateAreaTest::drags_data()
     QTest::newRow("dragY 191 is too small") << 1 << QPoint(100, 100) << QPoint(356, 291) << ok << tooSmall << screen;
     QTest::newRow("dragX 256, dragY 192")
         << 1 << QPoint(100, 100) << QPoint(356, 292) << ok << save << QRect(100, 356, 100, 292);
-    QTest::newRow("dragX 256, dragY -192, not clipped")
-        << 1 << QPoint(100, 100) << QPoint(356, -92) << ok << save << QRect(100, 356, -92, 100);
+    // Points off the screen count as on its edge, rules included.
+    QTest::newRow("past the top edge")
+        << 1 << QPoint(100, 300) << QPoint(400, -100) << ok << save << QRect(100, 400, 0, 300);
+    QTest::newRow("past the right and bottom edges")
+        << 1 << QPoint(600, 400) << QPoint(1300, 900) << ok << save << QRect(600, 1024, 400, 768);
+    QTest::newRow("too small once held on the screen")
+        << 1 << QPoint(900, 100) << QPoint(1300, 700) << ok << tooSmall << screen;
+    QTest::newRow("press beside the screen") << 1 << QPoint(-50, 100) << QPoint(600, 700) << ok << none << screen;
     QTest::newRow("up and left, OK")
         << 1 << QPoint(600, 500) << QPoint(100, 100) << ok << save << QRect(100, 600, 100, 500);
     QTest::newRow("up and left, Cancel")
