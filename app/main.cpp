@@ -12,20 +12,6 @@
 
 #include <cstdio>
 
-namespace {
-
-bool otherWindowVisible(const QWidget *mainWindow)
-{
-    const auto windows = QApplication::topLevelWidgets();
-    for (const QWidget *window : windows) {
-        if (window != mainWindow && window->isVisible())
-            return true;
-    }
-    return false;
-}
-
-} // namespace
-
 bool loadCatalogue(QTranslator &translator)
 {
     // Non-null empty delimiters and suffix: look up exactly "Controller.qm" in the working directory.
@@ -58,12 +44,9 @@ int controllerMain(int argc, char **argv, const Product &product)
     // An ordinary window, centred on the monitor it starts on in Qt's own
     // pixels, so that it is whole there whatever each monitor's scale.
     centreOnPrimaryScreen(window);
-    // Closing the main window hides it; the calibration hides it too, but
-    // then its own window is on screen.
-    QObject::connect(window, &QDialog::finished, &app, [window] {
-        if (!otherWindowVisible(window))
-            QCoreApplication::quit();
-    });
+    // Closing the main window ends the program, whatever else of it is open;
+    // a calibration hides the main window without closing it.
+    QObject::connect(window, &QDialog::finished, &app, &QCoreApplication::quit);
     window->show();
     (void)app.exec();
 

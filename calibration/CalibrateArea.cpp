@@ -98,6 +98,7 @@ CalibrateArea::CalibrateArea(QDialog *mainDialog)
       messageDialog(nullptr),
       promptDialog(nullptr),
       calibrating(false),
+      pressed(false),
       frame(QSize(param->screenWidth, param->screenHeight))
 {
     modeBox->addItem(tr("Normal mode"));
@@ -161,6 +162,7 @@ void CalibrateArea::calStart()
     param->calibStatus = 0;
     param->calibValue = 0;
     drawing = false;
+    pressed = false;
 
     savedOutput = param->outputEnabled;
     param->outputEnabled = false;
@@ -178,14 +180,20 @@ void CalibrateArea::calStart()
     followWindow();
     // Window managers place a full-screen window a moment after it is shown.
     QTimer::singleShot(0, this, [this] { checkPlacement(0); });
+    // Hidden, not closed: the program ends when the user closes the main window.
     if (mainDialog)
-        mainDialog->close();
+        mainDialog->hide();
     if (modeBox->currentIndex() == 0)
         warnOfHoles();
 }
 
 void CalibrateArea::calStop()
 {
+    // Whatever ends the calibration, its questions and notices are answered
+    // "Cancel" first, so that nothing confirmed afterwards is taken.
+    closeDialogs();
+    if (!calibrating)
+        return;
     calibrating = false;
     drawing = false;
     param->outputEnabled = savedOutput;
@@ -226,18 +234,27 @@ void CalibrateArea::comboxSelect(int index)
 
 void CalibrateArea::rePaint()
 {
+    // Not every change of the desktop reaches Qt as a change of a screen (a
+    // new root window size on X11, say), so each tick looks for itself.
+    if (!frame.stillHolds()) {
+        calStop();
+        return;
+    }
     if (GetCalibStatus(param) > 0)
         update();
 }
 
 void CalibrateArea::mousePressEvent(QMouseEvent *event)
 {
-    const QPoint position = devicePosition(event);
+    bool onMonitor = false;
+    const QPoint position = devicePosition(event, &onMonitor);
     pressX = position.x();
     pressY = position.y();
     dragX = 0;
     dragY = 0;
-    if (modeBox->currentIndex() == 1)
+    // A press between or beside the monitors is on nothing the touch panel can show.
+    pressed = onMonitor;
+    if (modeBox->currentIndex() == 1 && pressed)
         drawing = true;
 }
 
@@ -246,8 +263,9 @@ void CalibrateArea::mouseReleaseEvent(QMouseEvent *event)
     const QPoint position = devicePosition(event);
     dragX = position.x() - pressX;
     dragY = position.y() - pressY;
-    if (modeBox->currentIndex() == 0)
+    if (modeBox->currentIndex() == 0 || !pressed)
         return;
+    pressed = false;
 
     // The quarter rule counts against the monitor the drag starts on, so that
     // a small touch monitor beside a large one can be drawn whole.
@@ -263,7 +281,8 @@ void CalibrateArea::mouseReleaseEvent(QMouseEvent *event)
         centreOnControls(message);
         messageDialog = message;
         message->exec();
-        if (Message::ret != 0) {
+        // A calibration that ended while the question was open takes no answer.
+        if (calibrating && message->answer() != 0) {
             orderEdges(pressX, dragX, rectLeft, rectRight);
             orderEdges(pressY, dragY, rectTop, rectBottom);
         }
@@ -413,7 +432,7 @@ void CalibrateArea::checkDesktop()
     }, Qt::QueuedConnection);
 }
 
-QPoint CalibrateArea::devicePosition(const QMouseEvent *event) const
+QPoint CalibrateArea::devicePosition(const QMouseEvent *event, bool *onMonitor) const
 {
     // The position in the window, where Qt keeps the fraction of a scaled pixel.
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
@@ -421,7 +440,7 @@ QPoint CalibrateArea::devicePosition(const QMouseEvent *event) const
 #else
     const QPointF position = event->windowPos();
 #endif
-    return CalibrationFrame::toFrame(position, devicePixelRatioF(), windowOffset);
+    return frame.toFrame(position, devicePixelRatioF(), windowOffset, onMonitor);
 }
 
 void CalibrateArea::showPrompt(const QString &text, QWidget *over)
@@ -436,6 +455,14 @@ void CalibrateArea::showPrompt(const QString &text, QWidget *over)
     prompt->exec();
     delete prompt;
     promptDialog = outer;
+}
+
+void CalibrateArea::closeDialogs()
+{
+    if (messageDialog)
+        messageDialog->clkCancel();
+    if (promptDialog)
+        promptDialog->reject();
 }
 
 void CalibrateArea::handOver()

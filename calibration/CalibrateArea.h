@@ -49,6 +49,8 @@ public:
 
 public slots:
     void calStart();
+    // Ends a running calibration as "Quit" does; in any case closes the
+    // calibration's open questions and notices as "Cancel".
     void calStop();
     void comboxSelect(int index);
     void rePaint();
@@ -70,7 +72,8 @@ private:
     void useAreaOfIndex(int index);
     void watchScreen(QScreen *screen);
     void checkDesktop();
-    QPoint devicePosition(const QMouseEvent *event) const;
+    QPoint devicePosition(const QMouseEvent *event, bool *onMonitor = nullptr) const;
+    void closeDialogs();
     void handOver();
     void showPrompt(const QString &text, QWidget *over = nullptr);
     void centreOnControls(QWidget *dialog) const;
@@ -95,6 +98,7 @@ private:
     Message *messageDialog;
     Prompt *promptDialog;
     bool calibrating;
+    bool pressed;             // the last press started a drag the release may take
     CalibrationFrame frame;   // what the running calibration refers to
     QPoint windowOffset;      // where the window's top-left pixel lies in the frame
 };

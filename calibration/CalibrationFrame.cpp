@@ -7,7 +7,9 @@
 #include <QWindow>
 #include <QtMath>
 
+#include <algorithm>
 #include <cmath>
+#include <tuple>
 
 namespace {
 
@@ -67,6 +69,19 @@ QList<QRect> relativeTo(const QList<QRect> &monitors, const QPoint &origin)
     return moved;
 }
 
+// Monitors compared as a set: a new primary monitor reorders the list
+// without moving anything.
+bool sameMonitors(QList<QRect> a, QList<QRect> b)
+{
+    const auto before = [](const QRect &x, const QRect &y) {
+        return std::make_tuple(x.x(), x.y(), x.width(), x.height()) <
+               std::make_tuple(y.x(), y.y(), y.width(), y.height());
+    };
+    std::sort(a.begin(), a.end(), before);
+    std::sort(b.begin(), b.end(), before);
+    return a == b;
+}
+
 } // namespace
 
 CalibrationFrame::CalibrationFrame(const QSize &size)
@@ -75,7 +90,7 @@ CalibrationFrame::CalibrationFrame(const QSize &size)
 }
 
 CalibrationFrame::CalibrationFrame(const QRect &place, const QList<QRect> &monitors, int controls, bool wholeDesktop)
-    : place(place), heads(monitors), controls(controls), wholeDesktop(wholeDesktop)
+    : place(place), heads(monitors), controls(controls), wholeDesktop(wholeDesktop), fromWindowSystem(true)
 {
     if (heads.isEmpty())
         heads << rect();
@@ -145,6 +160,9 @@ QRect CalibrationFrame::monitorAt(const QPoint &point) const
 
 bool CalibrationFrame::stillHolds() const
 {
+    // A frame the window system did not describe has nothing to compare with.
+    if (!fromWindowSystem)
+        return true;
     if (onWayland())
         return screen && screen->geometry() == screenGeometry && screen->devicePixelRatio() == screenRatio;
     if (X11Desktop::available()) {
@@ -154,10 +172,10 @@ bool CalibrationFrame::stillHolds() const
             monitors << root;
         if (!wholeDesktop)
             return monitors.contains(place);
-        return root == place && relativeTo(monitors, place.topLeft()) == heads;
+        return root == place && sameMonitors(relativeTo(monitors, place.topLeft()), heads);
     }
     const QList<QRect> monitors = monitorSource();
-    return boundingFromOrigin(monitors) == place && monitors == heads;
+    return boundingFromOrigin(monitors) == place && sameMonitors(monitors, heads);
 }
 
 void CalibrationFrame::show(QWidget *window) const
@@ -227,9 +245,15 @@ QPoint CalibrationFrame::windowOffset(const QWidget *window) const
     return real.isEmpty() ? QPoint() : real.topLeft() - place.topLeft();
 }
 
-QPoint CalibrationFrame::toFrame(const QPointF &inWindow, qreal ratio, const QPoint &windowOffset)
+QPoint CalibrationFrame::toFrame(const QPointF &inWindow, qreal ratio, const QPoint &windowOffset,
+                                 bool *onMonitor) const
 {
-    return QPoint(qRound(inWindow.x() * ratio), qRound(inWindow.y() * ratio)) + windowOffset;
+    // A drag keeps reporting the pointer after it has left the window, onto
+    // a neighbouring output or past the screen's edge.
+    const QPoint point = QPoint(qRound(inWindow.x() * ratio), qRound(inWindow.y() * ratio)) + windowOffset;
+    if (onMonitor)
+        *onMonitor = shows(point);
+    return QPoint(qBound(0, point.x(), place.width()), qBound(0, point.y(), place.height()));
 }
 
 int CalibrationFrame::monitorHolding(const QList<QRect> &monitors, const QRect &window)

@@ -53,8 +53,12 @@ public:
     void placeOver(QWidget *window, int attempt) const;
     // Where the window's top-left pixel lies, in frame pixels.
     QPoint windowOffset(const QWidget *window) const;
-    // A position in a window (Qt's logical pixels, with their fraction) in frame pixels.
-    static QPoint toFrame(const QPointF &inWindow, qreal ratio, const QPoint &windowOffset);
+    // A position in a window (Qt's logical pixels, with their fraction) in
+    // frame pixels, held inside the frame (0 to width, 0 to height) so that no
+    // edge made of it lies off the screen. onMonitor, when given, tells
+    // whether a monitor of the frame showed the position itself.
+    QPoint toFrame(const QPointF &inWindow, qreal ratio, const QPoint &windowOffset,
+                   bool *onMonitor = nullptr) const;
 
     // The monitor that holds most of a window; 0 where it touches none.
     static int monitorHolding(const QList<QRect> &monitors, const QRect &window);
@@ -76,6 +80,7 @@ private:
     QList<QRect> heads;   // in frame pixels
     int controls = 0;
     bool wholeDesktop = true;
+    bool fromWindowSystem = false;
     QPointer<QScreen> screen;
     QRect screenGeometry;   // the output's logical geometry when the frame was taken
     qreal screenRatio = 1;

@@ -1,12 +1,7 @@
 #include "calibration/Message.h"
 
-#include <QCloseEvent>
-#include <QKeyEvent>
-#include <QKeySequence>
 #include <QLabel>
 #include <QPushButton>
-
-int Message::ret = 0;
 
 Message::Message(QWidget *parent)
     : QDialog(parent)
@@ -36,22 +31,6 @@ void Message::clkCancel()
 {
     ret = 0;
     reject();
-}
-
-void Message::keyPressEvent(QKeyEvent *event)
-{
-    // Dismissing the question must not leave an earlier "OK" standing.
-    if (event->matches(QKeySequence::Cancel))
-        ret = 0;
-    QDialog::keyPressEvent(event);
-}
-
-void Message::closeEvent(QCloseEvent *event)
-{
-    // The buttons close the dialog without a close event, so this is the
-    // window's own close control, which answers "Cancel" as Escape does.
-    ret = 0;
-    QDialog::closeEvent(event);
 }
 
 Prompt::Prompt(const QString &text, QWidget *parent)

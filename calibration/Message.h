@@ -3,14 +3,12 @@
 
 #include <QDialog>
 
-class QCloseEvent;
-class QKeyEvent;
 class QString;
 class QWidget;
 
 // The "save the area?" question. Both buttons close the dialog through
-// reject(); the answer is left in the class-wide ret (1 for "OK", 0 for
-// "Cancel"), which the caller reads after exec() returns.
+// reject(); the answer stays with the dialog (1 for "OK", 0 for "Cancel" or
+// any other way of closing it), for the caller to read after exec() returns.
 class Message : public QDialog
 {
     Q_OBJECT
@@ -19,15 +17,14 @@ public:
     // Given the window it belongs to, it stays above that window.
     explicit Message(QWidget *parent = nullptr);
 
-    static int ret;
+    int answer() const { return ret; }
 
 public slots:
     void clkOK();
     void clkCancel();
 
-protected:
-    void keyPressEvent(QKeyEvent *event) override;
-    void closeEvent(QCloseEvent *event) override;
+private:
+    int ret = 0;
 };
 
 // A notice with one text and an "OK" button; the caller translates the text.

@@ -11,6 +11,7 @@
 int fd = 0;
 unsigned char szTemp[129];
 int lastRead = -1;
+int openError = 0;
 
 namespace {
 
@@ -85,6 +86,7 @@ int Init()
         opened = ::fcntl(0, F_DUPFD, 1);
         ::close(0);
     }
+    openError = opened == -1 ? errno : 0;
     if (opened != -1)
         fd = opened;
     return opened;

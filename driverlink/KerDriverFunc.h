@@ -15,6 +15,8 @@ extern unsigned char szTemp[129];
 // Bytes the last query's read delivered; -1 when it failed or nothing was read.
 // A driver may answer short, which the operations take as success.
 extern int lastRead;
+// The errno of the last failed attempt to open the driver file; 0 once it opened.
+extern int openError;
 
 int Init();
 // Lets Init() open the driver file for reading only when reading and

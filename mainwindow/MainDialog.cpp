@@ -19,6 +19,8 @@
 #include <QTabWidget>
 #include <QTimer>
 
+#include <cerrno>
+
 namespace {
 
 // The decoded size Qt 6 allows an image by default; Qt 5 sets no bound.
@@ -63,6 +65,8 @@ MainDialog::MainDialog()
     connect(ui.checkBoxEnableUSB, SIGNAL(clicked()), this, SLOT(checkBoxUSBClicked()));
     connect(ui.pushButtonCalib, SIGNAL(clicked()), calibrateArea, SLOT(calStart()));
     connect(ui.pushButtonGraph, SIGNAL(clicked()), this, SLOT(newGraph()));
+    // A notice of the calibration left open when the window closes is answered "Cancel".
+    connect(this, SIGNAL(finished(int)), calibrateArea, SLOT(calStop()));
 
     setFixedSize(width(), height());
 }
@@ -83,6 +87,7 @@ void MainDialog::setUSBStatus(bool active)
 {
     ui.labelGraph->setPixmap(QPixmap(active ? QStringLiteral(":/USB/USB_ACTIVE")
                                             : QStringLiteral(":/USB/USB_INACTIVE")));
+    showAccessProblem();
 }
 
 void MainDialog::enableUSB(bool enabled)
@@ -171,6 +176,7 @@ void MainDialog::reSetFPS()
     if (ui.tabWidget->currentIndex() != 0)
         return;
     ui.labelFPS->setText(fpsText());
+    showAccessProblem();
 }
 
 void MainDialog::newGraph()
@@ -190,6 +196,18 @@ void MainDialog::showEvent(QShowEvent *event)
     // A driver lost and found while a calibration hid the window refreshed the
     // page with the calibration's output setting; show the record as it is now.
     switchSet();
+}
+
+void MainDialog::showAccessProblem()
+{
+    // A driver this user may not open looks like no driver at all; the tool
+    // tips say why, without a dialog or another layout.
+    QString reason;
+    if (!param->driverFound && openError == EACCES) {
+        reason = tr("%1: permission denied").arg(QString::fromLocal8Bit(Product::active().driverFile));
+    }
+    ui.labelGraph->setToolTip(reason);
+    ui.labelFPS->setToolTip(reason);
 }
 
 QString MainDialog::fpsText() const

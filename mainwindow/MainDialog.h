@@ -40,6 +40,7 @@ protected:
 
 private:
     QString fpsText() const;
+    void showAccessProblem();
 
     Ui_MainDialog ui;
     CalibrateArea *calibrateArea = nullptr;

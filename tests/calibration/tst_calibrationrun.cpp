@@ -7,11 +7,13 @@
 #include "calibration/Message.h"
 #include "driverlink/Param.h"
 #include "mainwindow/MainDialog.h"
+#include "tests/support/FakeDesktop.h"
 #include "tests/support/TestSupport.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
@@ -67,6 +69,9 @@ private slots:
     void end();
     void quit_data();
     void quit();
+    void endClosesTheQuestion_data();
+    void endClosesTheQuestion();
+    void closingTheMainWindowClosesTheNotice();
     void statusOfThePreviousCalibration_data();
     void statusOfThePreviousCalibration();
     void secondCalibrationKeepsDrawnArea_data();
@@ -328,6 +333,95 @@ void CalibrationRunTest::quit()
     const int before = CalibrationHarness::traffic().size();
     QTest::qWait(300);
     QCOMPARE(CalibrationHarness::traffic().size(), before);
+}
+
+void CalibrationRunTest::endClosesTheQuestion_data()
+{
+    QTest::addColumn<QString>("end");
+    for (const char *end : {"Quit", "desktop change", "status 4", "status 5"})
+        QTest::newRow(end) << QString::fromLatin1(end);
+}
+
+void CalibrationRunTest::endClosesTheQuestion()
+{
+    QFETCH(QString, end);
+
+    CalibrationHarness harness(Product::pravex);
+    CalibrateArea *area = harness.area();
+    setReportedArea(harness.param(), 1, 10, 1000, 20, 700);
+    area->calStart();
+
+    // "Calibrate exception!" follows the end of a calibration.
+    QTimer notices;
+    QObject::connect(&notices, &QTimer::timeout, [] {
+        if (Prompt *notice = qobject_cast<Prompt *>(QApplication::activeModalWidget()))
+            notice->reject();
+    });
+    notices.start(5);
+
+    bool questionOutlived = false;
+    QTimer::singleShot(0, area, [&] {
+        QPointer<Message> question;
+        QVERIFY(QTest::qWaitFor([&] {
+            question = qobject_cast<Message *>(QApplication::activeModalWidget());
+            return !question.isNull();
+        }));
+        if (end == QLatin1String("Quit"))
+            QTest::mouseClick(area->findChild<QPushButton *>(), Qt::LeftButton);
+        else if (end == QLatin1String("desktop change"))
+            TestSupport::changeMonitor(0, QRect(0, 0, 1280, 1024));
+        else
+            harness.controller().calibStatus = end.right(1).toInt();
+        (void)QTest::qWaitFor([&] { return !area->isVisible(); });
+        QTest::qWait(50);
+        questionOutlived = question && question->isVisible();
+        if (questionOutlived)
+            DialogAnswerer::answer(question, DialogAnswerer::ClickOk);
+    });
+    harness.drag(QPoint(600, 500), QPoint(100, 100));
+    QVERIFY(!area->isVisible());
+    QVERIFY(!questionOutlived);
+
+    // Nothing answered after the end is taken: the next calibration keeps the earlier area.
+    TestSupport::useDesktop({QRect(0, 0, 1024, 768)});
+    area->calStart();
+    QVERIFY(harness.finishWith(4));
+    QVERIFY(CalibrationHarness::describe(harness.controller().lastCalibrateEnd)
+                .endsWith(QStringLiteral("area 10 1000 20 700")));
+}
+
+void CalibrationRunTest::closingTheMainWindowClosesTheNotice()
+{
+    TestSupport::useProduct(Product::lunari, 1024, 768);
+    DriverSim::Controller &driver = TestSupport::simulated();
+    driver.calibStep = 0;
+    MainDialog mainWindow;
+    QSignalSpy closed(&mainWindow, &QDialog::finished);
+    mainWindow.show();
+    QTest::mouseClick(mainWindow.findChild<QPushButton *>(QStringLiteral("pushButtonCalib")), Qt::LeftButton);
+    // Hidden for the calibration, which is no close: the program ends when the main window closes.
+    QVERIFY(!mainWindow.isVisible());
+    QCOMPARE(closed.count(), 0);
+
+    // "Calibrate exception!" is open over the returned main window when the user closes that.
+    bool noticeOutlived = false;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        QPointer<Prompt> notice = qobject_cast<Prompt *>(QApplication::activeModalWidget());
+        if (!notice || !mainWindow.isVisible())
+            return;
+        closer.stop();
+        mainWindow.close();
+        QTest::qWait(50);
+        noticeOutlived = notice && notice->isVisible();
+        if (noticeOutlived)
+            notice->reject();
+    });
+    closer.start(5);
+    driver.calibStatus = 5;
+    QTRY_VERIFY(!closer.isActive());
+    QVERIFY(!noticeOutlived);
+    QCOMPARE(closed.count(), 1);
 }
 
 void CalibrationRunTest::statusOfThePreviousCalibration_data()

@@ -46,6 +46,9 @@ private slots:
     void calibrationInDevicePixels();
     void desktopChangeEndsTheCalibration_data();
     void desktopChangeEndsTheCalibration();
+    void desktopLookedAtEveryTick_data();
+    void desktopLookedAtEveryTick();
+    void pressBetweenMonitors();
     void normalModeOnUnevenDesktops_data();
     void normalModeOnUnevenDesktops();
     void monitorHolding_data();
@@ -164,6 +167,52 @@ void DesktopCalibrationTest::desktopChangeEndsTheCalibration()
     QTRY_VERIFY(area->calibrationFrame().covered(area));
     QVERIFY(harness.finishWith(4));
     QCOMPARE(CalibrationHarness::describe(harness.controller().lastCalibrateEnd), handedOver);
+}
+
+void DesktopCalibrationTest::desktopLookedAtEveryTick_data()
+{
+    QTest::addColumn<bool>("seenByQt");
+    QTest::addColumn<QList<QRect>>("after");
+    QTest::addColumn<bool>("ends");
+    QTest::newRow("primary monitor switched")
+        << true << QList<QRect>{QRect(1024, 0, 1024, 768), QRect(0, 0, 1024, 768)} << false;
+    QTest::newRow("change Qt does not follow")
+        << false << QList<QRect>{QRect(0, 0, 1024, 768), QRect(1024, 0, 1280, 1024)} << true;
+}
+
+void DesktopCalibrationTest::desktopLookedAtEveryTick()
+{
+    QFETCH(bool, seenByQt);
+    QFETCH(QList<QRect>, after);
+    QFETCH(bool, ends);
+
+    CalibrationHarness harness(Product::pravex, {QRect(0, 0, 1024, 768), QRect(1024, 0, 1024, 768)});
+    CalibrateArea *area = harness.area();
+    area->calStart();
+    QTRY_VERIFY(area->calibrationFrame().covered(area));
+    for (int i = 0; i < after.size(); ++i) {
+        if (seenByQt)
+            TestSupport::changeMonitor(i, after.at(i));
+        else
+            TestSupport::changeMonitorUnseen(i, after.at(i));
+    }
+    // A few polls of 200 ms.
+    QTest::qWait(700);
+    QCOMPARE(area->isVisible(), !ends);
+    area->calStop();
+}
+
+void DesktopCalibrationTest::pressBetweenMonitors()
+{
+    CalibrationHarness harness(Product::pravex, {QRect(0, 0, 1024, 768), QRect(1024, 0, 1280, 1024)});
+    harness.param()->calibMode = 1;
+    harness.controller().calibMode = 1;
+    harness.area()->calStart();
+    DialogAnswerer answerer(DialogAnswerer::ClickOk);
+    // Below the first monitor, where nothing is shown, to the middle of the second.
+    harness.drag(QPoint(100, 900), QPoint(1800, 300));
+    QCOMPARE(answerer.seen(), QStringList());
+    harness.area()->calStop();
 }
 
 void DesktopCalibrationTest::normalModeOnUnevenDesktops_data()

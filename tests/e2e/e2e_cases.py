@@ -507,6 +507,22 @@ def case_calibrate_larger_root(session, name):
 case_calibrate_larger_root.display = {"layout": [(0, 0, 1024, 768), (1024, 0, 1024, 768)], "root": (2048, 868)}
 
 
+def case_calibrate_root_resized(session, name):
+    # A new root window size with the monitor as it was (xrandr --fb), which Qt
+    # reports as no change of a screen, ends a running calibration as Quit
+    # does: the driver hears the screen the calibration started on.
+    family = Program.FAMILIES[name]
+    program = Program(session, name, scenario(family, calibStep=0)).start()
+    main = MainWindow(program, state="active")
+    start_calibration(program, main)
+    session.x("xrandr", "--fb", "1024x868")
+    wait_until(lambda: "current 1024 x 868" in session.x("xrandr"), 5, "the taller root window")
+    check_after_calibration(program, check_calibrate_end(program, 0, (0, 1024, 0, 768)))
+
+
+case_calibrate_root_resized.display = {"layout": [(0, 0, 1024, 768)], "modes": [(1024, 768)]}
+
+
 def case_calibrate_error(session, name):
     family = Program.FAMILIES[name]
     program = Program(session, name, scenario(family, calibStep=0)).start()
@@ -678,6 +694,7 @@ CASES = {
     "calibrate_holes": case_calibrate_holes,
     "calibrate_touch_monitor": case_calibrate_touch_monitor,
     "calibrate_larger_root": case_calibrate_larger_root,
+    "calibrate_root_resized": case_calibrate_root_resized,
 }
 
 

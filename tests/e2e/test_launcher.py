@@ -13,7 +13,8 @@ import tempfile
 
 WAYLAND = {"WAYLAND_DISPLAY": "wayland-1"}
 X11 = {"DISPLAY": ":9"}
-# name, session, where a Wayland plugin lies (Qt's folder, QT_PLUGIN_PATH or none), platform asked for
+# name, session, where a Wayland plugin lies (Qt's folder, QT_PLUGIN_PATH or none), platform asked for,
+# and the Qt major version the launcher was made for (6 unless given)
 ROWS = [
     ("X11 session", X11, "qt", None),
     ("Wayland with the plugin, XWayland next", {**WAYLAND, **X11}, "qt", "wayland;xcb"),
@@ -23,6 +24,8 @@ ROWS = [
     ("plugin in QT_PLUGIN_PATH", WAYLAND, "plugin path", "wayland"),
     ("the user's platform", {**WAYLAND, **X11, "QT_QPA_PLATFORM": "offscreen"}, "qt", "offscreen"),
     ("neither plugin nor X display", WAYLAND, None, None),
+    ("Qt 5, Wayland with the plugin, XWayland next", {**WAYLAND, **X11}, "qt", "xcb", 5),
+    ("Qt 5, Wayland with the plugin, no XWayland", WAYLAND, "qt", "wayland", 5),
 ]
 
 
@@ -39,13 +42,16 @@ def main():
         text = open(launcher).read()
         text, count = re.subn(r"^qt_platforms=.*$", f"qt_platforms='{qt}'", text, flags=re.M)
         assert count == 1, "the launcher names no Qt platform plugin folder"
+        assert re.search(r"^qt_major=", text, flags=re.M), "the launcher names no Qt major version"
         for path, content in ((os.path.join(root, "bin", program), text),
                               (os.path.join(root, "lib", program, program),
                                '#!/bin/sh\nprintf "%s" "${QT_QPA_PLATFORM-unset}"\n')):
             with open(path, "w") as stream:
                 stream.write(content)
             os.chmod(path, 0o755)
-        for name, session, plugin, platform in ROWS:
+        for name, session, plugin, platform, *major in ROWS:
+            with open(os.path.join(root, "bin", program), "w") as stream:
+                stream.write(re.sub(r"^qt_major=.*$", f"qt_major='{(major or [6])[0]}'", text, flags=re.M))
             for folder in (qt, extra):
                 shutil.rmtree(folder, ignore_errors=True)
                 os.makedirs(os.path.join(folder, "platforms") if folder == extra else folder)

@@ -1,9 +1,12 @@
 // The main window against the simulated controller: presence, scan rate,
 // touch output switch and product data, with the real poll timer.
+#include "app/WindowPlacement.h"
 #include "tests/mainwindow/MainWindowFixture.h"
+#include "tests/support/FakeDesktop.h"
 
 #include <QApplication>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 
 using DriverSim::Exchange;
@@ -67,6 +70,9 @@ private slots:
     void aboutValues_data();
     void aboutValues();
     void buttonsOpenWindowsWhileAbsent();
+    void driverNotPermitted_data();
+    void driverNotPermitted();
+    void centredOnThePrimaryMonitor();
 
 private:
     // The second program writes its log into the working directory.
@@ -334,6 +340,47 @@ void TestMainDialog::buttonsOpenWindowsWhileAbsent()
     });
     graphButton->click();
     QVERIFY(opened);
+}
+
+void TestMainDialog::driverNotPermitted_data()
+{
+    addProductRows();
+}
+
+void TestMainDialog::driverNotPermitted()
+{
+    const Product &product = fetchProduct();
+    MainWindowFixture f(product, false);
+    QCOMPARE(f.label("labelGraph")->toolTip(), QString());
+
+    // The control file is there, but this user may not open it.
+    DriverSim::Controller &driver = TestSupport::simulated();
+    driver.openError = EACCES;
+    driver.present = true;
+    const QString reason = QString::fromLatin1(product.driverFile) + QStringLiteral(": permission denied");
+    QTRY_COMPARE_WITH_TIMEOUT(f.label("labelGraph")->toolTip(), reason, withinOneTick);
+    QCOMPARE(f.label("labelFPS")->toolTip(), reason);
+    QVERIFY(f.showsInactive());
+    QCOMPARE(f.text("labelFPS"), QStringLiteral("N/A"));
+
+    driver.openError = 0;
+    QTRY_VERIFY_WITH_TIMEOUT(f.param->driverFound, withinOneTick);
+    QCOMPARE(f.label("labelGraph")->toolTip(), QString());
+    QCOMPARE(f.label("labelFPS")->toolTip(), QString());
+}
+
+void TestMainDialog::centredOnThePrimaryMonitor()
+{
+    MainWindowFixture f(Product::pravex, false);
+    // The primary monitor is the second from the left.
+    TestSupport::useDesktop({QRect(1024, 0, 1280, 1024), QRect(0, 0, 1024, 768)});
+    centreOnPrimaryScreen(f.window.get());
+    const QRect primary = QGuiApplication::primaryScreen()->availableGeometry();
+    QCOMPARE(primary.topLeft(), QPoint(1024, 0));
+    const QPoint offCentre = f.window->frameGeometry().center() - primary.center();
+    QVERIFY2(qAbs(offCentre.x()) <= 1 && qAbs(offCentre.y()) <= 1, qPrintable(QStringLiteral("%1 %2")
+             .arg(offCentre.x()).arg(offCentre.y())));
+    TestSupport::useDesktop({QRect(0, 0, 1024, 768)});
 }
 
 QTEST_MAIN(TestMainDialog)

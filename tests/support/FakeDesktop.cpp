@@ -96,4 +96,9 @@ void changeMonitor(int index, const QRect &geometry)
     QWindowSystemInterface::handleScreenGeometryChange(monitor->screen(), geometry, geometry);
 }
 
+void changeMonitorUnseen(int index, const QRect &geometry)
+{
+    static_cast<FakeMonitor *>(current->at(index))->rect = geometry;
+}
+
 } // namespace TestSupport

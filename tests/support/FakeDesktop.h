@@ -14,6 +14,10 @@ void useDesktop(const QList<QRect> &monitors);
 
 // Gives one monitor of the desktop a new rectangle, as a resolution change does.
 void changeMonitor(int index, const QRect &geometry);
+// The same without telling Qt, as an X server whose root window or monitors
+// change in a way Qt's screens do not follow; only the calibration's own look
+// at the window system sees it.
+void changeMonitorUnseen(int index, const QRect &geometry);
 
 } // namespace TestSupport
 
