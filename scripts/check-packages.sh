@@ -38,6 +38,10 @@ if ! cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/cpack" \
 fi
 packages=("$work"/debs/*.deb)
 echo "check-packages: ${packages[*]##*/}"
+# The sizes a user downloads, so that the README need not quote figures that age.
+for package in "${packages[@]}"; do
+    echo "check-packages: ${package##*/}: $(( ($(stat -c %s "$package") + 1023) / 1024 )) KiB"
+done
 
 failed=0
 # lintian says as root that it would rather not run as root; that is no tag.
