@@ -37,6 +37,9 @@ void DialogAnswerer::answer(QDialog *dialog, Action action)
     case CloseWindow:
         dialog->close();
         break;
+    case Reject:
+        dialog->reject();
+        break;
     }
 }
 

@@ -16,7 +16,8 @@ class DialogAnswerer : public QObject
     Q_OBJECT
 
 public:
-    enum Action { ClickOk, ClickCancel, PressEscape, CloseWindow };
+    // Reject is what the dialog's owner does when it closes the dialog itself.
+    enum Action { ClickOk, ClickCancel, PressEscape, CloseWindow, Reject };
 
     explicit DialogAnswerer(Action action, QObject *parent = nullptr);
 
