@@ -304,9 +304,7 @@ void CalibrateArea::paintEvent(QPaintEvent *)
     const int status = param->calibStatus;
     {
         QPainter painter(this);
-        const qreal ratio = devicePixelRatioF();
-        painter.scale(1 / ratio, 1 / ratio);
-        painter.translate(-windowOffset);
+        painter.setWorldTransform(frame.widgetTransform(this));
         paintCalibration(painter, QRect(rectLeft, rectTop, rectRight - rectLeft, rectBottom - rectTop),
                          status, param->calibValue, drawing, QRect(pressX, pressY, dragX, dragY));
     }
@@ -355,7 +353,7 @@ void CalibrateArea::checkPlacement(int attempt)
 
 void CalibrateArea::followWindow()
 {
-    windowOffset = isVisible() ? frame.windowOffset(this) : QPoint();
+    frame.followWindow(this);
     layOut();
 }
 
@@ -383,11 +381,8 @@ void CalibrateArea::layOut()
     const int b = h / 40;
     const int left = monitor.x();
     const int top = monitor.y();
-    const qreal ratio = devicePixelRatioF();
-    const QPoint origin = windowOffset;
-    auto place = [ratio, origin](QWidget *widget, int x, int y, int width, int height) {
-        const QRectF device(x - origin.x(), y - origin.y(), width, height);
-        widget->setGeometry(QRectF(device.topLeft() / ratio, device.size() / ratio).toRect());
+    auto place = [this](QWidget *widget, int x, int y, int width, int height) {
+        widget->setGeometry(frame.toWidget(this, QRect(x, y, width, height)));
     };
     place(modeBox, left + w / 2 - 2 * a, top + h / 2 - 2 * b, 4 * a, b);
     place(hintLabel, left + w / 2 - 2 * a, top + h / 2 - b, 4 * a, 2 * b);
@@ -398,8 +393,8 @@ void CalibrateArea::centreOnControls(QWidget *dialog) const
 {
     if (!isVisible())
         return;
-    const QPointF centre = QPointF(frame.controlsMonitor().center() - windowOffset) / devicePixelRatioF();
-    dialog->move(mapToGlobal(centre.toPoint()) - QPoint(dialog->width() / 2, dialog->height() / 2));
+    const QPoint centre = frame.toWidget(this, frame.controlsMonitor().center());
+    dialog->move(mapToGlobal(centre) - QPoint(dialog->width() / 2, dialog->height() / 2));
 }
 
 void CalibrateArea::useAreaOfIndex(int index)
@@ -440,7 +435,7 @@ QPoint CalibrateArea::devicePosition(const QMouseEvent *event, bool *onMonitor) 
 #else
     const QPointF position = event->windowPos();
 #endif
-    return frame.toFrame(position, devicePixelRatioF(), windowOffset, onMonitor);
+    return frame.toFrame(this, position, onMonitor);
 }
 
 void CalibrateArea::showPrompt(const QString &text, QWidget *over)

@@ -99,8 +99,7 @@ private:
     Prompt *promptDialog;
     bool calibrating;
     bool pressed;             // the last press started a drag the release may take
-    CalibrationFrame frame;   // what the running calibration refers to
-    QPoint windowOffset;      // where the window's top-left pixel lies in the frame
+    CalibrationFrame frame;   // what the running calibration refers to, following this window
 };
 
 #endif // CALIBRATEAREA_H
