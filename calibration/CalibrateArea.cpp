@@ -109,16 +109,6 @@ CalibrateArea::CalibrateArea(QDialog *mainDialog)
     connect(quitButton, SIGNAL(clicked()), this, SLOT(calStop()));
     pollTimer = new QTimer(this);
     connect(pollTimer, SIGNAL(timeout()), this, SLOT(rePaint()));
-
-    // A monitor plugged in or out, or a new resolution, ends a running calibration.
-    const auto screens = QGuiApplication::screens();
-    for (QScreen *screen : screens)
-        watchScreen(screen);
-    connect(qApp, &QGuiApplication::screenAdded, this, [this](QScreen *screen) {
-        watchScreen(screen);
-        checkDesktop();
-    });
-    connect(qApp, &QGuiApplication::screenRemoved, this, [this] { checkDesktop(); });
 }
 
 CalibrateArea::~CalibrateArea()
@@ -157,6 +147,8 @@ void CalibrateArea::reject()
 
 void CalibrateArea::calStart()
 {
+    // Watched from before the frame is taken, so that no change slips between.
+    watchDesktop();
     followDesktop();
     // A status or a held button left by the last calibration is not this one's.
     param->calibStatus = 0;
@@ -195,6 +187,8 @@ void CalibrateArea::calStop()
     if (!calibrating)
         return;
     calibrating = false;
+    delete desktopWatch;
+    desktopWatch = nullptr;
     drawing = false;
     param->outputEnabled = savedOutput;
     pollTimer->stop();
@@ -412,9 +406,24 @@ void CalibrateArea::useAreaOfIndex(int index)
     }
 }
 
+void CalibrateArea::watchDesktop()
+{
+    // A monitor plugged in or out, or a new resolution, ends the calibration.
+    delete desktopWatch;
+    desktopWatch = new QObject(this);
+    const auto screens = QGuiApplication::screens();
+    for (QScreen *screen : screens)
+        watchScreen(screen);
+    connect(qApp, &QGuiApplication::screenAdded, desktopWatch, [this](QScreen *screen) {
+        watchScreen(screen);
+        checkDesktop();
+    });
+    connect(qApp, &QGuiApplication::screenRemoved, desktopWatch, [this] { checkDesktop(); });
+}
+
 void CalibrateArea::watchScreen(QScreen *screen)
 {
-    connect(screen, &QScreen::geometryChanged, this, [this] { checkDesktop(); });
+    connect(screen, &QScreen::geometryChanged, desktopWatch, [this] { checkDesktop(); });
 }
 
 void CalibrateArea::checkDesktop()
