@@ -387,8 +387,8 @@ void CalibrateArea::centreOnControls(QWidget *dialog) const
 {
     if (!isVisible())
         return;
-    const QPoint centre = frame.toWidget(this, frame.controlsMonitor().center());
-    dialog->move(mapToGlobal(centre) - QPoint(dialog->width() / 2, dialog->height() / 2));
+    const QPoint centre = frame.toGlobal(this, frame.controlsMonitor().center());
+    dialog->move(centre - QPoint(dialog->width() / 2, dialog->height() / 2));
 }
 
 void CalibrateArea::useAreaOfIndex(int index)

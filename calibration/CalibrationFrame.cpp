@@ -313,9 +313,22 @@ QRect CalibrationFrame::toWidget(const QWidget *window, const QRect &inFrame) co
     return QRectF(device.topLeft() / ratio, device.size() / ratio).toRect();
 }
 
-QPoint CalibrationFrame::toWidget(const QWidget *window, const QPoint &inFrame) const
+QPoint CalibrationFrame::toGlobal(const QWidget *window, const QPoint &inFrame) const
 {
-    return (QPointF(inFrame - origin) / window->devicePixelRatioF()).toPoint();
+    // Qt counts a window's logical place from the origin of the screen it is
+    // on, so a window over several monitors has no single logical desktop;
+    // the position is counted from the monitor that shows the pixel.
+    const QPoint inWindow = (QPointF(inFrame - origin) / window->devicePixelRatioF()).toPoint();
+    if (screen)
+        return window->mapToGlobal(inWindow);
+    const QPoint device = inFrame + place.topLeft();
+    const auto screens = QGuiApplication::screens();
+    for (const QScreen *shown : screens) {
+        const QPoint screenOrigin = shown->geometry().topLeft();
+        if (QRect(screenOrigin, shown->size() * shown->devicePixelRatio()).contains(device))
+            return screenOrigin + (QPointF(device - screenOrigin) / shown->devicePixelRatio()).toPoint();
+    }
+    return window->mapToGlobal(inWindow);
 }
 
 QTransform CalibrationFrame::widgetTransform(const QWidget *window) const

@@ -68,8 +68,9 @@ public:
     QPoint toFrame(const QWidget *window, const QPointF &inWindow, bool *onMonitor = nullptr) const;
     // A rectangle of frame pixels as a child widget's geometry in the window.
     QRect toWidget(const QWidget *window, const QRect &inFrame) const;
-    // A frame pixel as a position in the window.
-    QPoint toWidget(const QWidget *window, const QPoint &inFrame) const;
+    // A frame pixel as a position on the desktop in Qt's logical pixels, for
+    // placing a dialog of the window there.
+    QPoint toGlobal(const QWidget *window, const QPoint &inFrame) const;
     // The painter transformation under which the window paints in frame pixels.
     QTransform widgetTransform(const QWidget *window) const;
 
