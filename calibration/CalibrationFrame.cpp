@@ -155,6 +155,8 @@ CalibrationFrame CalibrationFrame::ofXWayland(const QWidget *mainWindow)
     return frame;
 }
 
+// A native Wayland session. What the frame learns of the compositor (the
+// output, its size in pixels, the window on it) is learnt here and nowhere else.
 CalibrationFrame CalibrationFrame::ofWayland(const QWidget *mainWindow)
 {
     // The compositor tells no client where its window is, only on which output.
@@ -165,6 +167,20 @@ CalibrationFrame CalibrationFrame::ofWayland(const QWidget *mainWindow)
                            {}, 0);
     frame.bindToOutput(output);
     return frame;
+}
+
+bool CalibrationFrame::waylandOutputHolds() const
+{
+    return screen && screen->geometry() == screenGeometry && screen->devicePixelRatio() == screenRatio;
+}
+
+QRect CalibrationFrame::waylandWindowGeometry(const QWidget *window) const
+{
+    // What Qt reports is all a Wayland client learns: the output and the size.
+    const QWindow *handle = window->windowHandle();
+    if (!handle || !window->isVisible() || handle->screen() != screen)
+        return QRect();
+    return QRect(place.topLeft(), window->size() * window->devicePixelRatioF());
 }
 
 CalibrationFrame CalibrationFrame::ofOffscreen(const QWidget *mainWindow)
@@ -205,7 +221,7 @@ bool CalibrationFrame::stillHolds() const
         return true;
     switch (system) {
     case WindowSystem::Wayland:
-        return screen && screen->geometry() == screenGeometry && screen->devicePixelRatio() == screenRatio;
+        return waylandOutputHolds();
     case WindowSystem::X11:
     case WindowSystem::XWayland: {
         QList<QRect> monitors = X11Desktop::monitors();
@@ -369,13 +385,8 @@ void CalibrationFrame::setWindowSystem(MonitorSource monitors, WindowSource wind
 QRect CalibrationFrame::realGeometry(const QWidget *window) const
 {
     switch (system) {
-    case WindowSystem::Wayland: {
-        // What Qt reports is all a Wayland client learns: the output and the size.
-        const QWindow *handle = window->windowHandle();
-        if (!handle || !window->isVisible() || handle->screen() != screen)
-            return QRect();
-        return QRect(place.topLeft(), window->size() * window->devicePixelRatioF());
-    }
+    case WindowSystem::Wayland:
+        return waylandWindowGeometry(window);
     case WindowSystem::X11:
     case WindowSystem::XWayland:
         return X11Desktop::windowGeometry(window->internalWinId());

@@ -101,6 +101,8 @@ private:
     static CalibrationFrame ofX11(const QWidget *mainWindow);
     static CalibrationFrame ofXWayland(const QWidget *mainWindow);
     static CalibrationFrame ofWayland(const QWidget *mainWindow);
+    bool waylandOutputHolds() const;
+    QRect waylandWindowGeometry(const QWidget *window) const;
     static CalibrationFrame ofOffscreen(const QWidget *mainWindow);
     void bindToOutput(QScreen *output);
     // Where the window really is, in window-system coordinates; empty while unknown.
