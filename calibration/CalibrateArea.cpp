@@ -109,16 +109,6 @@ CalibrateArea::CalibrateArea(QDialog *mainDialog)
     connect(quitButton, SIGNAL(clicked()), this, SLOT(calStop()));
     pollTimer = new QTimer(this);
     connect(pollTimer, SIGNAL(timeout()), this, SLOT(rePaint()));
-
-    // A monitor plugged in or out, or a new resolution, ends a running calibration.
-    const auto screens = QGuiApplication::screens();
-    for (QScreen *screen : screens)
-        watchScreen(screen);
-    connect(qApp, &QGuiApplication::screenAdded, this, [this](QScreen *screen) {
-        watchScreen(screen);
-        checkDesktop();
-    });
-    connect(qApp, &QGuiApplication::screenRemoved, this, [this] { checkDesktop(); });
 }
 
 CalibrateArea::~CalibrateArea()
@@ -157,6 +147,8 @@ void CalibrateArea::reject()
 
 void CalibrateArea::calStart()
 {
+    // Watched from before the frame is taken, so that no change slips between.
+    watchDesktop();
     followDesktop();
     // A status or a held button left by the last calibration is not this one's.
     param->calibStatus = 0;
@@ -195,6 +187,8 @@ void CalibrateArea::calStop()
     if (!calibrating)
         return;
     calibrating = false;
+    delete desktopWatch;
+    desktopWatch = nullptr;
     drawing = false;
     param->outputEnabled = savedOutput;
     pollTimer->stop();
@@ -304,9 +298,7 @@ void CalibrateArea::paintEvent(QPaintEvent *)
     const int status = param->calibStatus;
     {
         QPainter painter(this);
-        const qreal ratio = devicePixelRatioF();
-        painter.scale(1 / ratio, 1 / ratio);
-        painter.translate(-windowOffset);
+        painter.setWorldTransform(frame.widgetTransform(this));
         paintCalibration(painter, QRect(rectLeft, rectTop, rectRight - rectLeft, rectBottom - rectTop),
                          status, param->calibValue, drawing, QRect(pressX, pressY, dragX, dragY));
     }
@@ -355,7 +347,7 @@ void CalibrateArea::checkPlacement(int attempt)
 
 void CalibrateArea::followWindow()
 {
-    windowOffset = isVisible() ? frame.windowOffset(this) : QPoint();
+    frame.followWindow(this);
     layOut();
 }
 
@@ -383,11 +375,8 @@ void CalibrateArea::layOut()
     const int b = h / 40;
     const int left = monitor.x();
     const int top = monitor.y();
-    const qreal ratio = devicePixelRatioF();
-    const QPoint origin = windowOffset;
-    auto place = [ratio, origin](QWidget *widget, int x, int y, int width, int height) {
-        const QRectF device(x - origin.x(), y - origin.y(), width, height);
-        widget->setGeometry(QRectF(device.topLeft() / ratio, device.size() / ratio).toRect());
+    auto place = [this](QWidget *widget, int x, int y, int width, int height) {
+        widget->setGeometry(frame.toWidget(this, QRect(x, y, width, height)));
     };
     place(modeBox, left + w / 2 - 2 * a, top + h / 2 - 2 * b, 4 * a, b);
     place(hintLabel, left + w / 2 - 2 * a, top + h / 2 - b, 4 * a, 2 * b);
@@ -398,8 +387,8 @@ void CalibrateArea::centreOnControls(QWidget *dialog) const
 {
     if (!isVisible())
         return;
-    const QPointF centre = QPointF(frame.controlsMonitor().center() - windowOffset) / devicePixelRatioF();
-    dialog->move(mapToGlobal(centre.toPoint()) - QPoint(dialog->width() / 2, dialog->height() / 2));
+    const QPoint centre = frame.toGlobal(this, frame.controlsMonitor().center());
+    dialog->move(centre - QPoint(dialog->width() / 2, dialog->height() / 2));
 }
 
 void CalibrateArea::useAreaOfIndex(int index)
@@ -417,9 +406,24 @@ void CalibrateArea::useAreaOfIndex(int index)
     }
 }
 
+void CalibrateArea::watchDesktop()
+{
+    // A monitor plugged in or out, or a new resolution, ends the calibration.
+    delete desktopWatch;
+    desktopWatch = new QObject(this);
+    const auto screens = QGuiApplication::screens();
+    for (QScreen *screen : screens)
+        watchScreen(screen);
+    connect(qApp, &QGuiApplication::screenAdded, desktopWatch, [this](QScreen *screen) {
+        watchScreen(screen);
+        checkDesktop();
+    });
+    connect(qApp, &QGuiApplication::screenRemoved, desktopWatch, [this] { checkDesktop(); });
+}
+
 void CalibrateArea::watchScreen(QScreen *screen)
 {
-    connect(screen, &QScreen::geometryChanged, this, [this] { checkDesktop(); });
+    connect(screen, &QScreen::geometryChanged, desktopWatch, [this] { checkDesktop(); });
 }
 
 void CalibrateArea::checkDesktop()
@@ -440,7 +444,7 @@ QPoint CalibrateArea::devicePosition(const QMouseEvent *event, bool *onMonitor) 
 #else
     const QPointF position = event->windowPos();
 #endif
-    return frame.toFrame(position, devicePixelRatioF(), windowOffset, onMonitor);
+    return frame.toFrame(this, position, onMonitor);
 }
 
 void CalibrateArea::showPrompt(const QString &text, QWidget *over)

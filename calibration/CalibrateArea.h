@@ -70,6 +70,7 @@ private:
     void warnOfHoles();
     void layOut();
     void useAreaOfIndex(int index);
+    void watchDesktop();
     void watchScreen(QScreen *screen);
     void checkDesktop();
     QPoint devicePosition(const QMouseEvent *event, bool *onMonitor = nullptr) const;
@@ -95,12 +96,13 @@ private:
     int pressY;
     int dragX;
     int dragY;
+    // What a running calibration has opened, all of it ended by calStop().
     Message *messageDialog;
     Prompt *promptDialog;
+    QObject *desktopWatch = nullptr;   // the context of the desktop's signals while calibrating
     bool calibrating;
     bool pressed;             // the last press started a drag the release may take
-    CalibrationFrame frame;   // what the running calibration refers to
-    QPoint windowOffset;      // where the window's top-left pixel lies in the frame
+    CalibrationFrame frame;   // what the running calibration refers to, following this window
 };
 
 #endif // CALIBRATEAREA_H

@@ -85,12 +85,13 @@ bool sameMonitors(QList<QRect> a, QList<QRect> b)
 } // namespace
 
 CalibrationFrame::CalibrationFrame(const QSize &size)
-    : place(QPoint(0, 0), size), heads{QRect(QPoint(0, 0), size)}
+    : system(sessionWindowSystem()), place(QPoint(0, 0), size), heads{QRect(QPoint(0, 0), size)}
 {
 }
 
-CalibrationFrame::CalibrationFrame(const QRect &place, const QList<QRect> &monitors, int controls, bool wholeDesktop)
-    : place(place), heads(monitors), controls(controls), wholeDesktop(wholeDesktop), fromWindowSystem(true)
+CalibrationFrame::CalibrationFrame(WindowSystem system, const QRect &place, const QList<QRect> &monitors,
+                                   int controls)
+    : system(system), place(place), heads(monitors), controls(controls), fromWindowSystem(true)
 {
     if (heads.isEmpty())
         heads << rect();
@@ -98,50 +99,105 @@ CalibrationFrame::CalibrationFrame(const QRect &place, const QList<QRect> &monit
         this->controls = 0;
 }
 
+CalibrationFrame::WindowSystem CalibrationFrame::sessionWindowSystem()
+{
+    if (onWayland())
+        return WindowSystem::Wayland;
+    if (X11Desktop::available())
+        return X11Desktop::isXWayland() ? WindowSystem::XWayland : WindowSystem::X11;
+    return WindowSystem::Offscreen;
+}
+
 CalibrationFrame CalibrationFrame::ofSession(const QWidget *mainWindow)
 {
-    if (onWayland()) {
-        // The compositor tells no client where its window is, only on which output.
-        QScreen *output = mainWindow && mainWindow->screen() ? mainWindow->screen() : QGuiApplication::primaryScreen();
-        if (!output)
-            return CalibrationFrame();
-        const qreal ratio = output->devicePixelRatio();
-        CalibrationFrame frame(QRect(QPoint(0, 0), output->size() * ratio), {}, 0, false);
-        frame.screen = output;
-        frame.screenGeometry = output->geometry();
-        frame.screenRatio = ratio;
-        return frame;
+    switch (sessionWindowSystem()) {
+    case WindowSystem::X11:
+        return ofX11(mainWindow);
+    case WindowSystem::XWayland:
+        return ofXWayland(mainWindow);
+    case WindowSystem::Wayland:
+        return ofWayland(mainWindow);
+    case WindowSystem::Offscreen:
+        break;
     }
-    if (X11Desktop::available()) {
-        QList<QRect> monitors = X11Desktop::monitors();
-        const QRect root = X11Desktop::root();
-        if (monitors.isEmpty())
-            monitors << root;
-        const QRect mainPlace = mainWindow ? X11Desktop::windowGeometry(mainWindow->internalWinId()) : QRect();
-        const int holding = monitorHolding(monitors, mainPlace);
-        if (!X11Desktop::isXWayland())
-            return CalibrationFrame(root, monitors, holding, true);
-        // Under XWayland the compositor maps touches onto the output, which
-        // the X server lists as one of its monitors.
-        const QRect output = monitors.at(holding);
-        CalibrationFrame frame(output, {}, 0, false);
-        const auto screens = QGuiApplication::screens();
-        for (QScreen *screen : screens) {
-            if (screen->geometry().topLeft() == output.topLeft())
-                frame.screen = screen;
-        }
-        if (!frame.screen)
-            frame.screen = mainWindow ? mainWindow->screen() : QGuiApplication::primaryScreen();
-        if (frame.screen) {
-            frame.screenGeometry = frame.screen->geometry();
-            frame.screenRatio = frame.screen->devicePixelRatio();
-        }
-        return frame;
+    return ofOffscreen(mainWindow);
+}
+
+CalibrationFrame CalibrationFrame::ofX11(const QWidget *mainWindow)
+{
+    QList<QRect> monitors = X11Desktop::monitors();
+    const QRect root = X11Desktop::root();
+    if (monitors.isEmpty())
+        monitors << root;
+    const QRect mainPlace = mainWindow ? X11Desktop::windowGeometry(mainWindow->internalWinId()) : QRect();
+    return CalibrationFrame(WindowSystem::X11, root, monitors, monitorHolding(monitors, mainPlace));
+}
+
+CalibrationFrame CalibrationFrame::ofXWayland(const QWidget *mainWindow)
+{
+    // The compositor maps touches onto the output, which the X server lists
+    // as one of its monitors.
+    QList<QRect> monitors = X11Desktop::monitors();
+    if (monitors.isEmpty())
+        monitors << X11Desktop::root();
+    const QRect mainPlace = mainWindow ? X11Desktop::windowGeometry(mainWindow->internalWinId()) : QRect();
+    const QRect output = monitors.at(monitorHolding(monitors, mainPlace));
+    CalibrationFrame frame(WindowSystem::XWayland, output, {}, 0);
+    QScreen *shown = nullptr;
+    const auto screens = QGuiApplication::screens();
+    for (QScreen *screen : screens) {
+        if (screen->geometry().topLeft() == output.topLeft())
+            shown = screen;
     }
+    if (!shown)
+        shown = mainWindow ? mainWindow->screen() : QGuiApplication::primaryScreen();
+    frame.bindToOutput(shown);
+    return frame;
+}
+
+// A native Wayland session. What the frame learns of the compositor (the
+// output, its size in pixels, the window on it) is learnt here and nowhere else.
+CalibrationFrame CalibrationFrame::ofWayland(const QWidget *mainWindow)
+{
+    // The compositor tells no client where its window is, only on which output.
+    QScreen *output = mainWindow && mainWindow->screen() ? mainWindow->screen() : QGuiApplication::primaryScreen();
+    if (!output)
+        return CalibrationFrame();
+    CalibrationFrame frame(WindowSystem::Wayland, QRect(QPoint(0, 0), output->size() * output->devicePixelRatio()),
+                           {}, 0);
+    frame.bindToOutput(output);
+    return frame;
+}
+
+bool CalibrationFrame::waylandOutputHolds() const
+{
+    return screen && screen->geometry() == screenGeometry && screen->devicePixelRatio() == screenRatio;
+}
+
+QRect CalibrationFrame::waylandWindowGeometry(const QWidget *window) const
+{
+    // What Qt reports is all a Wayland client learns: the output and the size.
+    const QWindow *handle = window->windowHandle();
+    if (!handle || !window->isVisible() || handle->screen() != screen)
+        return QRect();
+    return QRect(place.topLeft(), window->size() * window->devicePixelRatioF());
+}
+
+CalibrationFrame CalibrationFrame::ofOffscreen(const QWidget *mainWindow)
+{
     const QList<QRect> monitors = monitorSource();
-    const QRect desktop = boundingFromOrigin(monitors);
     const QRect mainPlace = mainWindow ? estimatedGeometry(mainWindow) : QRect();
-    return CalibrationFrame(desktop, monitors, monitorHolding(monitors, mainPlace), true);
+    return CalibrationFrame(WindowSystem::Offscreen, boundingFromOrigin(monitors), monitors,
+                            monitorHolding(monitors, mainPlace));
+}
+
+void CalibrationFrame::bindToOutput(QScreen *output)
+{
+    screen = output;
+    if (output) {
+        screenGeometry = output->geometry();
+        screenRatio = output->devicePixelRatio();
+    }
 }
 
 QRect CalibrationFrame::controlsMonitor() const
@@ -163,16 +219,21 @@ bool CalibrationFrame::stillHolds() const
     // A frame the window system did not describe has nothing to compare with.
     if (!fromWindowSystem)
         return true;
-    if (onWayland())
-        return screen && screen->geometry() == screenGeometry && screen->devicePixelRatio() == screenRatio;
-    if (X11Desktop::available()) {
+    switch (system) {
+    case WindowSystem::Wayland:
+        return waylandOutputHolds();
+    case WindowSystem::X11:
+    case WindowSystem::XWayland: {
         QList<QRect> monitors = X11Desktop::monitors();
         const QRect root = X11Desktop::root();
         if (monitors.isEmpty())
             monitors << root;
-        if (!wholeDesktop)
+        if (system == WindowSystem::XWayland)
             return monitors.contains(place);
         return root == place && sameMonitors(relativeTo(monitors, place.topLeft()), heads);
+    }
+    case WindowSystem::Offscreen:
+        break;
     }
     const QList<QRect> monitors = monitorSource();
     return boundingFromOrigin(monitors) == place && sameMonitors(monitors, heads);
@@ -245,15 +306,54 @@ QPoint CalibrationFrame::windowOffset(const QWidget *window) const
     return real.isEmpty() ? QPoint() : real.topLeft() - place.topLeft();
 }
 
-QPoint CalibrationFrame::toFrame(const QPointF &inWindow, qreal ratio, const QPoint &windowOffset,
-                                 bool *onMonitor) const
+void CalibrationFrame::followWindow(const QWidget *window)
+{
+    origin = window->isVisible() ? windowOffset(window) : QPoint();
+}
+
+QPoint CalibrationFrame::toFrame(const QWidget *window, const QPointF &inWindow, bool *onMonitor) const
 {
     // A drag keeps reporting the pointer after it has left the window, onto
     // a neighbouring output or past the screen's edge.
-    const QPoint point = QPoint(qRound(inWindow.x() * ratio), qRound(inWindow.y() * ratio)) + windowOffset;
+    const qreal ratio = window->devicePixelRatioF();
+    const QPoint point = QPoint(qRound(inWindow.x() * ratio), qRound(inWindow.y() * ratio)) + origin;
     if (onMonitor)
         *onMonitor = shows(point);
     return QPoint(qBound(0, point.x(), place.width()), qBound(0, point.y(), place.height()));
+}
+
+QRect CalibrationFrame::toWidget(const QWidget *window, const QRect &inFrame) const
+{
+    const qreal ratio = window->devicePixelRatioF();
+    const QRectF device(inFrame.translated(-origin));
+    return QRectF(device.topLeft() / ratio, device.size() / ratio).toRect();
+}
+
+QPoint CalibrationFrame::toGlobal(const QWidget *window, const QPoint &inFrame) const
+{
+    // Qt counts a window's logical place from the origin of the screen it is
+    // on, so a window over several monitors has no single logical desktop;
+    // the position is counted from the monitor that shows the pixel.
+    const QPoint inWindow = (QPointF(inFrame - origin) / window->devicePixelRatioF()).toPoint();
+    if (screen)
+        return window->mapToGlobal(inWindow);
+    const QPoint device = inFrame + place.topLeft();
+    const auto screens = QGuiApplication::screens();
+    for (const QScreen *shown : screens) {
+        const QPoint screenOrigin = shown->geometry().topLeft();
+        if (QRect(screenOrigin, shown->size() * shown->devicePixelRatio()).contains(device))
+            return screenOrigin + (QPointF(device - screenOrigin) / shown->devicePixelRatio()).toPoint();
+    }
+    return window->mapToGlobal(inWindow);
+}
+
+QTransform CalibrationFrame::widgetTransform(const QWidget *window) const
+{
+    const qreal ratio = window->devicePixelRatioF();
+    QTransform transform;
+    transform.scale(1 / ratio, 1 / ratio);
+    transform.translate(-origin.x(), -origin.y());
+    return transform;
 }
 
 int CalibrationFrame::monitorHolding(const QList<QRect> &monitors, const QRect &window)
@@ -284,14 +384,14 @@ void CalibrationFrame::setWindowSystem(MonitorSource monitors, WindowSource wind
 
 QRect CalibrationFrame::realGeometry(const QWidget *window) const
 {
-    if (onWayland()) {
-        // What Qt reports is all a Wayland client learns: the output and the size.
-        const QWindow *handle = window->windowHandle();
-        if (!handle || !window->isVisible() || handle->screen() != screen)
-            return QRect();
-        return QRect(place.topLeft(), window->size() * window->devicePixelRatioF());
-    }
-    if (X11Desktop::available())
+    switch (system) {
+    case WindowSystem::Wayland:
+        return waylandWindowGeometry(window);
+    case WindowSystem::X11:
+    case WindowSystem::XWayland:
         return X11Desktop::windowGeometry(window->internalWinId());
+    case WindowSystem::Offscreen:
+        break;
+    }
     return window->isVisible() ? estimatedGeometry(window) : QRect();
 }

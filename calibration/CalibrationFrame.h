@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QRect>
 #include <QScreen>
+#include <QTransform>
 
 class QWidget;
 class QWindow;
@@ -19,14 +20,16 @@ class QWindow;
 // touch panel onto one output. Everything the calibration counts (screen
 // size, area, targets, drags) is in frame pixels, with (0, 0) the frame's
 // top-left corner.
+// The frame is also the one place that converts between its pixels and a
+// window's logical pixels; the window system it was taken on (X11, XWayland,
+// a Wayland compositor, or none that can be asked) is decided once, when it
+// is taken, and says how the frame and a window's real place are learnt.
 class CalibrationFrame
 {
 public:
-    // A frame of one monitor at the origin, as the driver last reported the screen.
+    // A frame of one monitor at the origin, as the driver last reported the
+    // screen; the window system is the session's, but nothing it says changes the frame.
     explicit CalibrationFrame(const QSize &size = QSize());
-    // A frame at place (window-system coordinates) with these monitors
-    // (frame pixels) and the calibration's controls on monitor number controls.
-    CalibrationFrame(const QRect &place, const QList<QRect> &monitors, int controls, bool wholeDesktop);
 
     // The frame of a calibration started from this main window, as the window system has it now.
     static CalibrationFrame ofSession(const QWidget *mainWindow);
@@ -51,14 +54,25 @@ public:
     // Places and sizes the window over the frame by its own geometry,
     // correcting for where the window system put it so far.
     void placeOver(QWidget *window, int attempt) const;
-    // Where the window's top-left pixel lies, in frame pixels.
+    // Where the window's top-left pixel lies, in frame pixels, as the window system has it now.
     QPoint windowOffset(const QWidget *window) const;
-    // A position in a window (Qt's logical pixels, with their fraction) in
+
+    // Learns where the window now lies in the frame (nowhere while it is
+    // hidden); the conversions below count from that place, so that mouse
+    // events and painting need not ask the window system.
+    void followWindow(const QWidget *window);
+    // A position in the window (Qt's logical pixels, with their fraction) in
     // frame pixels, held inside the frame (0 to width, 0 to height) so that no
     // edge made of it lies off the screen. onMonitor, when given, tells
     // whether a monitor of the frame showed the position itself.
-    QPoint toFrame(const QPointF &inWindow, qreal ratio, const QPoint &windowOffset,
-                   bool *onMonitor = nullptr) const;
+    QPoint toFrame(const QWidget *window, const QPointF &inWindow, bool *onMonitor = nullptr) const;
+    // A rectangle of frame pixels as a child widget's geometry in the window.
+    QRect toWidget(const QWidget *window, const QRect &inFrame) const;
+    // A frame pixel as a position on the desktop in Qt's logical pixels, for
+    // placing a dialog of the window there.
+    QPoint toGlobal(const QWidget *window, const QPoint &inFrame) const;
+    // The painter transformation under which the window paints in frame pixels.
+    QTransform widgetTransform(const QWidget *window) const;
 
     // The monitor that holds most of a window; 0 where it touches none.
     static int monitorHolding(const QList<QRect> &monitors, const QRect &window);
@@ -73,17 +87,36 @@ public:
     static void setWindowSystem(MonitorSource monitors, WindowSource windows);
 
 private:
+    // How the frame and a window's real place are learnt.
+    enum class WindowSystem {
+        X11,        // the X server's root window and monitors
+        XWayland,   // one output, as the X server of a Wayland session lists it
+        Wayland,    // one output, as Qt learns it from the compositor
+        Offscreen,  // no window system to ask: Qt's screens, or what tests set
+    };
+    // A frame at place (window-system coordinates) with these monitors
+    // (frame pixels) and the calibration's controls on monitor number controls.
+    CalibrationFrame(WindowSystem system, const QRect &place, const QList<QRect> &monitors, int controls);
+    static WindowSystem sessionWindowSystem();
+    static CalibrationFrame ofX11(const QWidget *mainWindow);
+    static CalibrationFrame ofXWayland(const QWidget *mainWindow);
+    static CalibrationFrame ofWayland(const QWidget *mainWindow);
+    bool waylandOutputHolds() const;
+    QRect waylandWindowGeometry(const QWidget *window) const;
+    static CalibrationFrame ofOffscreen(const QWidget *mainWindow);
+    void bindToOutput(QScreen *output);
     // Where the window really is, in window-system coordinates; empty while unknown.
     QRect realGeometry(const QWidget *window) const;
 
+    WindowSystem system;
     QRect place;          // in window-system coordinates (X pixels on X11)
     QList<QRect> heads;   // in frame pixels
     int controls = 0;
-    bool wholeDesktop = true;
     bool fromWindowSystem = false;
     QPointer<QScreen> screen;
     QRect screenGeometry;   // the output's logical geometry when the frame was taken
     qreal screenRatio = 1;
+    QPoint origin;   // where the followed window's top-left pixel lies, in frame pixels
 };
 
 #endif // CALIBRATIONFRAME_H

@@ -255,8 +255,15 @@ void DesktopCalibrationTest::normalModeOnUnevenDesktops()
     }
     main->move(origin + (mainWindow - origin) / main->devicePixelRatioF());
     QTRY_COMPARE(main->windowHandle()->screen()->geometry().topLeft(), origin);
+    QList<QPoint> noticeCentres;   // device pixels
     {
         DialogAnswerer answerer(DialogAnswerer::ClickOk);
+        answerer.setInspector([&noticeCentres](QDialog *notice) {
+            // Qt counts the notice's logical place from the origin of the screen it puts it on.
+            const QPoint screenOrigin = notice->windowHandle()->screen()->geometry().topLeft();
+            const QPointF logical(notice->geometry().center() - screenOrigin);
+            noticeCentres << screenOrigin + (logical * notice->devicePixelRatioF()).toPoint();
+        });
         harness.area()->calStart();
         QCOMPARE(answerer.seen(), notices);
     }
@@ -271,6 +278,12 @@ void DesktopCalibrationTest::normalModeOnUnevenDesktops()
         const QRect shown(control->geometry().topLeft() * ratio + offset, control->size() * ratio);
         QVERIFY2(monitors.at(controlsOn).contains(shown), qPrintable(control->metaObject()->className()));
     }
+    // The layout's sizes hold in device pixels, whatever Qt's scale factor.
+    const QSize box = area->findChild<QComboBox *>()->size() * ratio;
+    QVERIFY(qAbs(box.width() - monitors.at(controlsOn).width() / 40 * 4) <= 1);
+    QVERIFY(qAbs(box.height() - monitors.at(controlsOn).height() / 40) <= 1);
+    for (const QPoint &centre : noticeCentres)
+        QVERIFY(monitors.at(controlsOn).contains(centre));
     area->calStop();
 }
 

@@ -120,6 +120,17 @@ def case_close_on_notice(session, name):
     log(f"{program.label} ended with status 0 after its main window was closed under the notice")
 
 
+def case_output_rescaled(session, name):
+    """A new scale of the output under a running calibration ends it as "Quit"
+    does: the driver hears the screen the calibration started on."""
+    program = WaylandProgram(session, name, scenario(Program.FAMILIES[name], calibStep=0)).start()
+    main = MainWindow(program, state="active", scale=session.units)
+    start_calibration(program, main)
+    session.compositor.message("output", session.output["name"], "scale", "2")
+    check_after_calibration(program, check_calibrate_end(program, 0, (0, session.width, 0, session.height)))
+    log(f"the calibration on {session.output['name']} ended when its scale changed")
+
+
 def all_cases():
     cases = {}
     for row, (layout, platform, program) in ROWS.items():
@@ -132,6 +143,10 @@ def all_cases():
         case.outputs, case.output = LAYOUTS["one"]
         case.platform = platform
         cases[row] = case
+    case = lambda session: case_output_rescaled(session, "pravex_controller")
+    case.outputs, case.output = LAYOUTS["one"]
+    case.platform = "wayland"
+    cases["wayland_output_rescaled"] = case
     return cases
 
 
