@@ -57,6 +57,12 @@ bool ExchangeRunner::askStatus()
     return ask("basic status query", KerDecode::BasicStatusLength, [param] { return GetBasicStatus(param); });
 }
 
+bool ExchangeRunner::askScanRate()
+{
+    Param *param = theParam;
+    return ask("scan-rate query", theProduct.commands.getFpsLength, [param] { return GetFPS(param); });
+}
+
 bool ExchangeRunner::tell(const char *command, const std::function<int()> &call)
 {
     const int result = exchange(call);

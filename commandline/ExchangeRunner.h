@@ -35,8 +35,10 @@ public:
     // A query under the time limit: true when it answered with at least
     // wanted bytes; otherwise the failure is kept.
     bool ask(const char *query, int wanted, const std::function<int()> &call);
-    // The basic status query, which most commands make.
+    // The basic status query, which most commands make, and the scan-rate
+    // query, whose raw answer status and record keep.
     bool askStatus();
+    bool askScanRate();
     // A command sent under the time limit: true when the driver took it.
     bool tell(const char *command, const std::function<int()> &call);
     // A query the driver answered only in part.

@@ -181,7 +181,7 @@ int LiveSignals::record(ExchangeRunner &runner, const std::string &file, double 
     data.product = lunari(runner) ? "lunari" : "pravex";
     data.intervalMs = product.graphPollMs;
     // The raw answers stay in the scratch buffer after each query.
-    if (!runner.ask("scan-rate query", product.commands.getFpsLength, [param] { return GetFPS(param); }))
+    if (!runner.askScanRate())
         return StopSignal::requested() ? nothingRecorded() : runner.driverFailure();
     data.scanRate.assign(szTemp, szTemp + product.commands.getFpsLength);
     if (!runner.askStatus())

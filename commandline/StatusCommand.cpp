@@ -20,9 +20,7 @@ int StatusCommand::run(ExchangeRunner &runner, const CommandLine::Options &optio
     if (!out.open())
         return diagnostics.openFailure(out);
     runner.setPending(&out);
-    const bool found =
-        runner.ask("scan-rate query", product.commands.getFpsLength, [param] { return GetFPS(param); })
-        && runner.askStatus();
+    const bool found = runner.askScanRate() && runner.askStatus();
     const StatusReport::Failure none;
     const StatusReport::Failure &failure = found ? none : runner.failure();
     std::string text;
