@@ -217,6 +217,9 @@ void TestControlTool::verbs_data()
                               << QStringList{"openfailed"} << QStringLiteral("permission denied");
     QTest::newRow("transfer fails") << l << QStringList{"threshold", "9"} << QByteArray("lunari.failWrites = 1\n")
                                     << 1 << QStringList{"write 0409"} << QStringLiteral("transfer failed");
+    QTest::newRow("intensity transfer fails") << p << QStringList{"intensity", "9"} << QByteArray("pravex.failWrites = 1\n")
+                                              << 1 << QStringList{"write 0109"}
+                                              << QStringLiteral("transfer failed in the intensity command");
     QTest::newRow("watch for no time") << l << QStringList{"watch", "--seconds", "0"} << QByteArray() << 2 << none
                                        << QStringLiteral("--seconds takes a number of seconds above 0, not '0'");
     QTest::newRow("seconds in hexadecimal") << l << QStringList{"watch", "--seconds=0x1"} << QByteArray() << 2 << none
