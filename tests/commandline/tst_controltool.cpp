@@ -785,9 +785,12 @@ void TestControlTool::watchAsJsonKeepsItsRate()
     preloaded.start(watching, tool(QStringLiteral("pravexctl")),
                     {QStringLiteral("watch"), QStringLiteral("--json"), QStringLiteral("--seconds"), QStringLiteral("3")});
     QTest::qWait(700);
-    ::kill(pid_t(watching.processId()), SIGSTOP);
+    // A program that has ended has no id: kill(0) would stop this test's own process group.
+    const pid_t pid = pid_t(watching.processId());
+    QVERIFY2(pid > 0, watching.readAllStandardError().constData());
+    ::kill(pid, SIGSTOP);
     QTest::qWait(1200);
-    ::kill(pid_t(watching.processId()), SIGCONT);
+    ::kill(pid, SIGCONT);
     QVERIFY(watching.waitForFinished(10000));
     QCOMPARE(watching.exitCode(), 0);
 
