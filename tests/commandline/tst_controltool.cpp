@@ -131,6 +131,8 @@ private slots:
     void stickyFolderRefusesAtOnce();
     void lateRenameFailureKeepsTheRecording();
     void watchAsJsonKeepsItsRate();
+    void watchNamesTheStrongest_data();
+    void watchNamesTheStrongest();
     void errorEndsTheProgressLine();
     void logIsTheWindowProgramsLog();
     void replayShowsTheRecording_data();
@@ -215,12 +217,17 @@ void TestControlTool::verbs_data()
                               << QStringList{"openfailed"} << QStringLiteral("permission denied");
     QTest::newRow("transfer fails") << l << QStringList{"threshold", "9"} << QByteArray("lunari.failWrites = 1\n")
                                     << 1 << QStringList{"write 0409"} << QStringLiteral("transfer failed");
+    QTest::newRow("intensity transfer fails") << p << QStringList{"intensity", "9"} << QByteArray("pravex.failWrites = 1\n")
+                                              << 1 << QStringList{"write 0109"}
+                                              << QStringLiteral("transfer failed in the intensity command");
     QTest::newRow("watch for no time") << l << QStringList{"watch", "--seconds", "0"} << QByteArray() << 2 << none
                                        << QStringLiteral("--seconds takes a number of seconds above 0, not '0'");
     QTest::newRow("seconds in hexadecimal") << l << QStringList{"watch", "--seconds=0x1"} << QByteArray() << 2 << none
                                             << QStringLiteral("not '0x1'");
     QTest::newRow("seconds next to nothing") << p << QStringList{"watch", "--seconds=1e-300"} << QByteArray() << 2
                                              << none << QStringLiteral("not '1e-300'");
+    QTest::newRow("seconds with two points") << l << QStringList{"watch", "--seconds=1.2.3"} << QByteArray() << 2
+                                             << none << QStringLiteral("not '1.2.3'");
     QTest::newRow("threshold after a blank") << l << QStringList{"threshold", " 9"} << QByteArray() << 2 << none
                                              << QStringLiteral("not ' 9'");
     QTest::newRow("unknown option with a value") << l << QStringList{"--sec", "5", "watch"} << QByteArray() << 2
@@ -778,9 +785,12 @@ void TestControlTool::watchAsJsonKeepsItsRate()
     preloaded.start(watching, tool(QStringLiteral("pravexctl")),
                     {QStringLiteral("watch"), QStringLiteral("--json"), QStringLiteral("--seconds"), QStringLiteral("3")});
     QTest::qWait(700);
-    ::kill(pid_t(watching.processId()), SIGSTOP);
+    // A program that has ended has no id: kill(0) would stop this test's own process group.
+    const pid_t pid = pid_t(watching.processId());
+    QVERIFY2(pid > 0, watching.readAllStandardError().constData());
+    ::kill(pid, SIGSTOP);
     QTest::qWait(1200);
-    ::kill(pid_t(watching.processId()), SIGCONT);
+    ::kill(pid, SIGCONT);
     QVERIFY(watching.waitForFinished(10000));
     QCOMPARE(watching.exitCode(), 0);
 
@@ -797,6 +807,34 @@ void TestControlTool::watchAsJsonKeepsItsRate()
     QVERIFY2(times.size() >= 5 && times.size() <= 11, qPrintable(QString::number(times.size())));
     for (int i = 1; i < times.size(); ++i)
         QVERIFY2(times[i - 1].msecsTo(times[i]) >= 150, qPrintable(times[i].toString(Qt::ISODateWithMs)));
+}
+
+void TestControlTool::watchNamesTheStrongest_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QByteArray>("scenario");
+    QTest::addColumn<QString>("line");   // what the first refresh says after its time
+    QTest::newRow("pravex, first Y channel")
+        << QStringLiteral("pravexctl")
+        << QByteArray("pravex.animate = 0\npravex.layoutX = 5\npravex.layoutY = 3\n"
+                      "pravex.samples = 10 200 30 40 50 250 60 80\n")
+        << QStringLiteral("strongest 250 on channel 6 (Y 1)");
+    QTest::newRow("lunari") << QStringLiteral("lunarictl") << FixedLunari
+                            << QStringLiteral("touches 2 (100,200) (4095,0)  strongest  120 at 0,3");
+}
+
+void TestControlTool::watchNamesTheStrongest()
+{
+    QFETCH(QString, program);
+    QFETCH(QByteArray, scenario);
+    QFETCH(QString, line);
+
+    PreloadedRun preloaded;
+    preloaded.setScenario(scenario);
+    const PreloadedRun::Result run =
+        preloaded.run(tool(program), {QStringLiteral("watch"), QStringLiteral("--seconds"), QStringLiteral("0.1")});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(QString::fromLatin1(run.output.split('\n').first().mid(10)), line);
 }
 
 void TestControlTool::errorEndsTheProgressLine()
