@@ -4,6 +4,10 @@
 <context>
     <name>MainDialog</name>
     <message>
+        <source>%1: permission denied</source>
+        <translation>%1: Zugriff verweigert</translation>
+    </message>
+    <message>
         <source>Pravex Controller</source>
         <translation>Pravex-Controller</translation>
     </message>

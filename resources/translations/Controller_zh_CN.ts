@@ -4,6 +4,10 @@
 <context>
     <name>MainDialog</name>
     <message>
+        <source>%1: permission denied</source>
+        <translation>%1：权限被拒绝</translation>
+    </message>
+    <message>
         <source>Pravex Controller</source>
         <translation>Pravex 控制器</translation>
     </message>
