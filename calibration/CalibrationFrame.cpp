@@ -281,6 +281,27 @@ qreal CalibrationFrame::scaleOf(const QWidget *window) const
     return system == WindowSystem::Wayland && fromWindowSystem ? view.ratio : window->devicePixelRatioF();
 }
 
+void CalibrationFrame::spanXWaylandOutputs(const QRect &window)
+{
+    // Some compositors show a full-screen X window over all their outputs;
+    // the frame is then every output the window covers exactly.
+    const QRect output = heads.value(controls).translated(place.topLeft());
+    QList<QRect> covered;
+    QRect span;
+    const QList<QRect> monitors = X11Desktop::monitors();
+    for (const QRect &monitor : monitors) {
+        if (window.contains(monitor)) {
+            covered << monitor;
+            span |= monitor;
+        }
+    }
+    if (covered.size() < 2 || !covered.contains(output) || !coversExactly(window, span) || span == place)
+        return;
+    place = span;
+    heads = relativeTo(covered, span.topLeft());
+    controls = int(covered.indexOf(output));
+}
+
 CalibrationFrame CalibrationFrame::ofOffscreen(const QWidget *mainWindow)
 {
     const QList<QRect> monitors = monitorSource();
@@ -326,8 +347,13 @@ bool CalibrationFrame::stillHolds() const
         const QRect root = X11Desktop::root();
         if (monitors.isEmpty())
             monitors << root;
-        if (system == WindowSystem::XWayland)
-            return monitors.contains(place);
+        if (system == WindowSystem::XWayland) {
+            for (const QRect &head : heads) {
+                if (!monitors.contains(head.translated(place.topLeft())))
+                    return false;
+            }
+            return true;
+        }
         return root == place && sameMonitors(relativeTo(monitors, place.topLeft()), heads);
     }
     case WindowSystem::Offscreen:
@@ -411,6 +437,8 @@ bool CalibrationFrame::followWindow(const QWidget *window)
         useWaylandView(waylandView(outputPlaces, outputModes, shownOutput, window->devicePixelRatioF(),
                                    window->size()));
     }
+    if (system == WindowSystem::XWayland && fromWindowSystem && window->isVisible())
+        spanXWaylandOutputs(X11Desktop::windowGeometry(window->internalWinId()));
     origin = window->isVisible() ? windowOffset(window) : QPoint();
     return place.size() != before;
 }

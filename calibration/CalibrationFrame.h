@@ -126,6 +126,7 @@ private:
     void useWaylandView(const WaylandView &view);
     // Frame pixels to one of the window's logical pixels.
     qreal scaleOf(const QWidget *window) const;
+    void spanXWaylandOutputs(const QRect &window);
     static CalibrationFrame ofOffscreen(const QWidget *mainWindow);
     void bindToOutput(QScreen *output);
     // Where the window really is, in window-system coordinates; empty while unknown.
