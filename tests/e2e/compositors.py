@@ -18,7 +18,7 @@ import socket
 import subprocess
 import time
 
-from e2e import Failure, stop_process, wait_until
+from e2e import Failure, start_x_server, stop_process, wait_until
 from wayland import as_user, private_runtime, wayland_outputs, x_socket_folder
 
 
@@ -84,6 +84,10 @@ class HeadlessCompositor:
     SUPPORTS = {"outputs": 4, "alike": False, "modes": None, "scales": {1, 2}}
     EXECUTABLE = None
     START_SECONDS = 15
+    # Whether its X window manager keeps XWayland's stacking as it shows the
+    # windows, and places X windows where they ask to be.
+    X_STACKING_SHOWN = True
+    PLACES_AS_ASKED = True
 
     @classmethod
     def unsupported(cls, outputs):
@@ -172,6 +176,10 @@ class HeadlessCompositor:
     def logical_outputs(self):
         """What the compositor set up, as it tells its Wayland clients."""
         return wayland_outputs(os.path.join(self.runtime, self.wayland))
+
+    def picture(self):
+        """What the compositor shows, as a PPM, where it can tell (None elsewhere)."""
+        return None
 
     def processes(self):
         return session_processes(self.process.pid)
@@ -311,12 +319,41 @@ class Weston(HeadlessCompositor):
     NAME = "weston"
     EXECUTABLE = "weston"
     SUPPORTS = {"outputs": 1, "alike": True, "modes": None, "scales": {1, 2, 3}}
+    # Its shell places new X windows itself and ignores their moves.
+    PLACES_AS_ASKED = False
 
     def command(self):
         width, height, scale = self.outputs[0]
         return ["weston", "--backend=headless-backend.so", f"--width={width // scale}",
                 f"--height={height // scale}", f"--scale={scale}", "--use-pixman", "--xwayland",
                 "--socket=wayland-1", "--idle-time=0", "--no-config"]
+
+
+class WestonWithPointer(Weston):
+    """weston as a window of a private Xvfb (its X11 backend), for a seat with
+    a pointer: on the headless backend weston has no seat, and its XWayland
+    crashes at the first pointer motion that XTEST makes."""
+
+    NAME = "weston"
+    EXECUTABLE = "weston"
+
+    def __init__(self, folder, user, outputs, log_path):
+        self.xvfb = None
+        if self.unsupported(outputs) is None and shutil.which("Xvfb"):
+            width, height, scale = outputs[0]
+            errors = open(log_path + ".xvfb", "w")
+            self.xvfb, self.outer_display = start_x_server(["Xvfb", "-screen", "0", f"{width}x{height}x24"], errors)
+        super().__init__(folder, user, outputs, log_path)
+
+    def environment(self):
+        return {"DISPLAY": self.outer_display}
+
+    def command(self):
+        return [part.replace("headless-backend.so", "x11-backend.so") for part in super().command()]
+
+    def close(self):
+        super().close()
+        stop_process(self.xvfb)
 
 
 class Cage(HeadlessCompositor):
@@ -327,6 +364,8 @@ class Cage(HeadlessCompositor):
     NAME = "cage"
     EXECUTABLE = "cage"
     SUPPORTS = {"outputs": 4, "alike": True, "modes": {(1280, 720)}, "scales": {1}}
+    # It shows its newest window on top, while XWayland may have it at the bottom.
+    X_STACKING_SHOWN = False
 
     def environment(self):
         return {"WLR_BACKENDS": "headless", "WLR_LIBINPUT_NO_DEVICES": "1", "WLR_RENDERER": "pixman",
@@ -334,6 +373,11 @@ class Cage(HeadlessCompositor):
 
     def command(self):
         return ["cage", "-d", "--", "sleep", "infinity"]
+
+    def picture(self):
+        # cage hands its outputs' pictures to grim; XWayland's stacking need not be its own.
+        return subprocess.run(["grim", "-t", "ppm", "-"], capture_output=True, timeout=30, check=True,
+                              env={"XDG_RUNTIME_DIR": self.runtime, "WAYLAND_DISPLAY": self.wayland}).stdout
 
 
 COMPOSITORS = {"mutter": Mutter, "kwin": Kwin, "weston": Weston, "cage": Cage}
