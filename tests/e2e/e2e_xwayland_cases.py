@@ -20,8 +20,8 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from compositors import COMPOSITORS, Unavailable, WestonWithPointer  # noqa: E402
 from e2e import (RED, SKIPPED, Failure, Image, Program, Session, check, load_config, log, parse_ppm,  # noqa: E402
                  run_session, wait_until)
-from e2e_cases import (MainWindow, check_after_calibration, check_calibrate_end, outline_at, scenario, shows_target,  # noqa: E402
-                       start_calibration)
+from e2e_cases import (MainWindow, check_after_calibration, check_calibrate_end, outline_at,  # noqa: E402
+                       scenario, shows_target, start_calibration)
 from wayland import WaylandProgram, as_user, give, test_user  # noqa: E402
 
 TOOLS = ("Xwayland", "xdotool", "xwininfo", "xwd", "xprop", "xhost", "dbus-run-session", "gdbus", "Xvfb")
@@ -115,17 +115,19 @@ class XWaylandSession(Session):
         self.compositor = None
         self.xauthority = None
         self.output = None
+        self.starts = 0
 
     def start_display(self):
         give(self.user, self.scratch, self.temporary, self.shots)
         started = time.monotonic()
-        self.starts = getattr(self, "starts", 0) + 1
+        self.starts += 1
         folder = os.path.join(self.scratch, f"compositor-{self.starts}")
         os.makedirs(folder)
         give(self.user, folder)
         self.compositor = self.compositor_class(folder, self.user, self.layout_outputs,
                                                 os.path.join(self.shots, f"compositor-{self.starts}.log"))
         self.display, self.xauthority = self.compositor.x_display()
+        # The X tools of the test (and its own X connection) read it from the environment.
         if self.xauthority:
             os.environ["XAUTHORITY"] = self.xauthority
         else:
@@ -151,8 +153,10 @@ class XWaylandSession(Session):
         order = [int(line.split()[0], 16) for line in stacking.splitlines() if line.strip().startswith("0x")]
         image = bytearray(self.width * self.height * 3)
         windows = [w for program in self.programs for w in program.windows()]
-        for window in sorted(windows, key=lambda w: order.index(self.top_level(w["id"]))
-                             if self.top_level(w["id"]) in order else -1, reverse=True):
+        tops = {w["id"]: self.top_level(w["id"]) for w in windows}
+        # xwininfo lists the top-most first: paint from the bottom up.
+        for window in sorted(windows, key=lambda w: order.index(tops[w["id"]]) if tops[w["id"]] in order else -1,
+                             reverse=True):
             raw = subprocess.run(["xwd", "-silent", "-id", str(window["id"])], capture_output=True, timeout=30,
                                  env=dict(os.environ, DISPLAY=self.display)).stdout
             if len(raw) < 100:
