@@ -88,6 +88,8 @@ class HeadlessCompositor:
     # windows, and places X windows where they ask to be.
     X_STACKING_SHOWN = True
     PLACES_AS_ASKED = True
+    # Whether it shows a full-screen window over all its outputs at once.
+    FULL_SCREEN_OVER_ALL = False
 
     @classmethod
     def unsupported(cls, outputs):
@@ -366,6 +368,7 @@ class Cage(HeadlessCompositor):
     SUPPORTS = {"outputs": 4, "alike": True, "modes": {(1280, 720)}, "scales": {1}}
     # It shows its newest window on top, while XWayland may have it at the bottom.
     X_STACKING_SHOWN = False
+    FULL_SCREEN_OVER_ALL = True
 
     def environment(self):
         return {"WLR_BACKENDS": "headless", "WLR_LIBINPUT_NO_DEVICES": "1", "WLR_RENDERER": "pixman",

@@ -143,8 +143,18 @@ class XWaylandSession(Session):
             f"XWayland on {self.display}")
 
     def choose_output(self, index):
-        name, self.origin_x, self.origin_y, self.width, self.height = self.outputs[index][:5]
-        self.output = name
+        """The output the main window is on, which holds the calibration's
+        controls, and the frame the calibration covers: that output, or all
+        of them where the compositor shows a full-screen window over all."""
+        self.output, x, y, width, height = self.outputs[index][:5]
+        if self.compositor.FULL_SCREEN_OVER_ALL and len(self.outputs) > 1:
+            self.origin_x, self.origin_y = min(o[1] for o in self.outputs), min(o[2] for o in self.outputs)
+            self.width = max(o[1] + o[3] for o in self.outputs) - self.origin_x
+            self.height = max(o[2] + o[4] for o in self.outputs) - self.origin_y
+        else:
+            self.origin_x, self.origin_y, self.width, self.height = x, y, width, height
+        # The output's place in the frame.
+        self.monitor = (x - self.origin_x, y - self.origin_y, width, height)
 
     # pictures: the program's windows in their stacking order, on black
 
@@ -274,8 +284,8 @@ def case_calibrate_on_output(session, name, runs):
         for index, (output, x, y, width, height) in enumerate(o[:5] for o in session.outputs):
             if x <= centre[0] < x + width and y <= centre[1] < y + height:
                 session.choose_output(index)
-        log(f"run {run_number}: the main window opened on {session.output} ({session.width}x{session.height} at "
-            f"{session.origin_x}, {session.origin_y})")
+        log(f"run {run_number}: the main window opened on {session.output} {session.monitor}; the calibration "
+            f"covers {session.width}x{session.height} at {session.origin_x}, {session.origin_y}")
         calibrate_area(session, program, run_number)
         closed = time.monotonic()
         session.close_main_window(program)
@@ -286,7 +296,10 @@ def case_calibrate_on_output(session, name, runs):
 
 def calibrate_area(session, program, run_number):
     main = MainWindow(program, state="active")
-    start_calibration(program, main)
+    try:
+        start_calibration(program, main)
+    except Failure as failure:
+        raise Failure(f"{failure}; the program's windows: {program.windows()}")
     calibration = []
 
     def covers():
@@ -297,12 +310,13 @@ def calibrate_area(session, program, run_number):
         # A window manager makes a window full screen after it first placed it as any other.
         wait_until(covers, 3, "the calibration covering the output")
     except Failure:
-        raise Failure(f"the calibration windows are {calibration}, not one covering {session.output}")
-    # The controls lie at the centre of the screen the program believes in.
-    w, h = session.width, session.height
-    a, b = w // 40, h // 40
-    controls = {"the mode box": (w // 2 - 2 * a, h // 2 - 2 * b, 4 * a, b),
-                "Quit": (w // 2 - a, h // 2 + b, 2 * a, 2 * b)}
+        raise Failure(f"the calibration windows are {calibration}, not one covering {session.width}x{session.height} "
+                      f"at {session.origin_x}, {session.origin_y}")
+    # The controls lie in the middle of the main window's output, laid out as on a screen of its own.
+    mx, my, mw, mh = session.monitor
+    a, b = mw // 40, mh // 40
+    controls = {"the mode box": (mx + mw // 2 - 2 * a, my + mh // 2 - 2 * b, 4 * a, b),
+                "Quit": (mx + mw // 2 - a, my + mh // 2 + b, 2 * a, 2 * b)}
 
     def shown(image):
         # Each control's edges, off its text, are drawn, and the background just beyond them is not.
@@ -318,6 +332,7 @@ def calibrate_area(session, program, run_number):
         return all(drawn(*rect) for rect in controls.values())
     session.wait_screen(shown, 3, "the mode box and Quit in the middle of the output")
     # Even places: a drag that is easy to read back in any unit.
+    w, h = session.width, session.height
     start = (w * 6 // 10 & ~1, h * 8 // 10 & ~1)
     end = (w // 10 & ~1, h * 15 // 100 & ~1)
     middle = ((start[0] + end[0]) // 2, (start[1] + end[1]) // 2)
@@ -333,7 +348,7 @@ def calibrate_area(session, program, run_number):
     # frame's corner), against where the program puts it: in the middle of the output.
     extents = re.findall(r"\d+", session.x("xprop", "-id", str(question["id"]), "_NET_FRAME_EXTENTS").partition("=")[2])
     left, top = (int(extents[0]), int(extents[2])) if len(extents) == 4 else (0, 0)
-    meant = ((w - 1) // 2 - 90, (h - 1) // 2 - 50)
+    meant = (mx + (mw - 1) // 2 - 90, my + (mh - 1) // 2 - 50)
     off = (question["x"] - left - meant[0], question["y"] - top - meant[1])
     # Where the program asked the window system to put the frame's corner: what
     # it believes of the calibration window's place decides that.
@@ -341,7 +356,7 @@ def calibrate_area(session, program, run_number):
     asked = re.search(r"specified location: (-?\d+), (-?\d+)", hints)
     asked = asked and (int(asked.group(1)) - session.origin_x, int(asked.group(2)) - session.origin_y)
     log(f"run {run_number}: the question is at ({question['x']}, {question['y']}) inside a frame reaching "
-        f"{left}, {top} further, {off} off the middle of the output; the program asked for {asked}")
+        f"{left}, {top} further, {off} off the middle of {session.output}; the program asked for {asked}")
     if session.compositor.X_STACKING_SHOWN:
         check(session.above(question["id"], calibration[0]["id"]),
               "the question save the area? is not above the calibration")
