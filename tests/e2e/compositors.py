@@ -341,10 +341,13 @@ class WestonWithPointer(Weston):
 
     def __init__(self, folder, user, outputs, log_path):
         self.xvfb = None
-        if self.unsupported(outputs) is None and shutil.which("Xvfb"):
+        if not shutil.which("Xvfb"):
+            raise Unavailable("Xvfb is not installed (scripts/install-deps.sh installs it)")
+        if self.unsupported(outputs) is None and shutil.which(self.EXECUTABLE):
             width, height, scale = outputs[0]
-            errors = open(log_path + ".xvfb", "w")
-            self.xvfb, self.outer_display = start_x_server(["Xvfb", "-screen", "0", f"{width}x{height}x24"], errors)
+            with open(log_path + ".xvfb", "w") as errors:
+                self.xvfb, self.outer_display = start_x_server(["Xvfb", "-screen", "0", f"{width}x{height}x24"],
+                                                               errors)
         super().__init__(folder, user, outputs, log_path)
 
     def environment(self):
