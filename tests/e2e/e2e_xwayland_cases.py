@@ -339,7 +339,11 @@ def calibrate_area(session, program, run_number):
     session.press(*start)
     session.move(*middle)
     session.move(*end)
-    session.wait_screen(lambda image: image.pixel(*middle) == RED, 3, "the red band over the dragged area")
+    try:
+        session.wait_screen(lambda image: image.pixel(*middle) == RED, 3, "the red band over the dragged area")
+    except Failure as failure:
+        raise Failure(f"{failure}: a drag from {start} to {end} over the {w}x{h} the calibration window covers "
+                      "drew nothing")
     session.release()
     question = wait_until(lambda: prompts(session, program), 3, "the question save the area?")[0]
     check(question["width"] == 180, f"a notice of {question['width']} pixels wide came, not the question "
