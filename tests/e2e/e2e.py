@@ -188,15 +188,30 @@ def big_endian(data, offset):
     return data[offset] << 8 | data[offset + 1]
 
 
-def stop_process(process, seconds=5):
-    """Asks a process to end, and kills it when it has not within the time."""
-    if process and process.poll() is None:
-        process.terminate()
+def stop_process(process, seconds=5, group=False):
+    """Asks a process to end, and kills it when it has not within the time.
+    With group, the same for every process of its group (a process started
+    in a session of its own, and all it started)."""
+    if not process:
+        return
+
+    def signal_all(number):
         try:
-            process.wait(seconds)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            process.wait()
+            if group:
+                os.killpg(process.pid, number)
+            elif process.poll() is None:
+                process.send_signal(number)
+        except ProcessLookupError:
+            pass
+    signal_all(signal.SIGTERM)
+    try:
+        process.wait(seconds)
+    except subprocess.TimeoutExpired:
+        signal_all(signal.SIGKILL)
+        process.wait()
+    if group:
+        # What the leader started may outlive it by a moment.
+        signal_all(signal.SIGKILL)
 
 
 # ---------------------------------------------------------------- X servers

@@ -59,34 +59,32 @@ def qt_wayland_plugin(executable):
 
 # ---------------------------------------------------------------- the pointer
 
-class VirtualPointer:
-    """A pointer device made through zwlr_virtual_pointer_v1, spoken on the
-    Wayland socket directly. Positions are in the compositor's layout."""
+class WaylandConnection:
+    """A client connection spoken on the Wayland socket directly: enough of the
+    wire format to bind globals, send requests and read events."""
 
-    def __init__(self, path, width, height):
+    def __init__(self, path):
         self.socket = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
         self.socket.connect(path)
-        self.width, self.height = width, height
         self.last_id = 1
         self.pending = b""
-        registry = self.new_id()
-        self.send(1, 1, struct.pack("<I", registry))  # wl_display.get_registry
-        manager = None
+        self.registry = self.new_id()
+        self.send(1, 1, struct.pack("<I", self.registry))  # wl_display.get_registry
+        # Every global the compositor announced: (interface, name, version).
+        self.globals = []
         for sender, opcode, body in self.roundtrip():
-            if sender == registry and opcode == 0:  # wl_registry.global
+            if sender == self.registry and opcode == 0:  # wl_registry.global
                 name, length = struct.unpack_from("<II", body)
-                if body[8:8 + length - 1] == b"zwlr_virtual_pointer_manager_v1":
-                    manager = name
-        if manager is None:
-            raise Failure("the compositor offers no zwlr_virtual_pointer_manager_v1")
-        interface = b"zwlr_virtual_pointer_manager_v1\0"
-        self.manager = self.new_id()
-        self.send(registry, 0, struct.pack("<II", manager, len(interface)) + interface
-                  + b"\0" * (-len(interface) % 4) + struct.pack("<II", 1, self.manager))
-        self.pointer = self.new_id()
-        # create_virtual_pointer on the default seat.
-        self.send(self.manager, 0, struct.pack("<II", 0, self.pointer))
-        list(self.roundtrip())
+                version, = struct.unpack_from("<I", body, 8 + length + (-length % 4))
+                self.globals.append((body[8:8 + length - 1].decode(), name, version))
+
+    def bind(self, interface, name, version):
+        """Binds a global; returns the new object's id."""
+        encoded = interface.encode() + b"\0"
+        new = self.new_id()
+        self.send(self.registry, 0, struct.pack("<II", name, len(encoded)) + encoded
+                  + b"\0" * (-len(encoded) % 4) + struct.pack("<II", version, new))
+        return new
 
     def new_id(self):
         self.last_id += 1
@@ -103,16 +101,91 @@ class VirtualPointer:
             while len(self.pending) < 8 or len(self.pending) < struct.unpack_from("<I", self.pending, 4)[0] >> 16:
                 chunk = self.socket.recv(65536)
                 if not chunk:
-                    raise Failure("the compositor closed the virtual pointer's connection")
+                    raise Failure("the compositor closed the connection")
                 self.pending += chunk
             sender, word = struct.unpack_from("<II", self.pending)
             body, self.pending = self.pending[8:word >> 16], self.pending[word >> 16:]
             if sender == 1 and word & 0xffff == 0:
-                raise Failure("protocol error {1} on object {0} of the virtual pointer".format(
-                    *struct.unpack_from("<II", body)))
+                raise Failure("protocol error {1} on object {0}".format(*struct.unpack_from("<II", body)))
             if sender == callback:
                 return
             yield sender, word & 0xffff, body
+
+    def close(self):
+        self.socket.close()
+
+
+def wire_string(body, offset):
+    """A string argument of an event and the offset after it."""
+    length, = struct.unpack_from("<I", body, offset)
+    return body[offset + 4:offset + 4 + length - 1].decode(), offset + 4 + length + (-length % 4)
+
+
+def wayland_outputs(path):
+    """The outputs as the compositor tells its clients: [(name, x, y, logical
+    width, logical height, scale, mode width, mode height)] from wl_output and
+    zxdg_output_v1, left to right."""
+    connection = WaylandConnection(path)
+    try:
+        outputs = {}
+        for interface, name, version in connection.globals:
+            if interface == "wl_output":
+                outputs[connection.bind("wl_output", name, min(version, 4))] = {"scale": 1, "name": None}
+        manager = [(name, version) for interface, name, version in connection.globals
+                   if interface == "zxdg_output_manager_v1"]
+        logical = {}
+        if manager:
+            manager_id = connection.bind("zxdg_output_manager_v1", manager[0][0], min(manager[0][1], 2))
+            for output in outputs:
+                new = connection.new_id()
+                logical[new] = output
+                connection.send(manager_id, 1, struct.pack("<II", new, output))  # get_xdg_output
+        for sender, opcode, body in connection.roundtrip():
+            if sender in outputs:
+                output = outputs[sender]
+                if opcode == 0:  # geometry: where the output is when there is no xdg_output
+                    output.setdefault("position", struct.unpack_from("<ii", body))
+                elif opcode == 1 and struct.unpack_from("<I", body)[0] & 1:  # the current mode
+                    output["mode"] = struct.unpack_from("<ii", body, 4)
+                elif opcode == 3:
+                    output["scale"], = struct.unpack_from("<i", body)
+                elif opcode == 4:
+                    output["name"] = wire_string(body, 0)[0]
+            elif sender in logical:
+                output = outputs[logical[sender]]
+                if opcode == 0:
+                    output["logical_position"] = struct.unpack_from("<ii", body)
+                elif opcode == 1:
+                    output["logical_size"] = struct.unpack_from("<ii", body)
+                elif opcode == 3 and not output["name"]:
+                    output["name"] = wire_string(body, 0)[0]
+        found = []
+        for output in outputs.values():
+            mode, scale = output.get("mode", (0, 0)), output["scale"]
+            x, y = output.get("logical_position", output.get("position", (0, 0)))
+            width, height = output.get("logical_size", (mode[0] // scale, mode[1] // scale))
+            found.append((output["name"] or "", x, y, width, height, scale) + tuple(mode))
+        return sorted(found, key=lambda o: (o[1], o[2]))
+    finally:
+        connection.close()
+
+
+class VirtualPointer(WaylandConnection):
+    """A pointer device made through zwlr_virtual_pointer_v1, spoken on the
+    Wayland socket directly. Positions are in the compositor's layout."""
+
+    def __init__(self, path, width, height):
+        super().__init__(path)
+        self.width, self.height = width, height
+        managers = [(name, version) for interface, name, version in self.globals
+                    if interface == "zwlr_virtual_pointer_manager_v1"]
+        if not managers:
+            raise Failure("the compositor offers no zwlr_virtual_pointer_manager_v1")
+        self.manager = self.bind("zwlr_virtual_pointer_manager_v1", managers[0][0], 1)
+        self.pointer = self.new_id()
+        # create_virtual_pointer on the default seat.
+        self.send(self.manager, 0, struct.pack("<II", 0, self.pointer))
+        list(self.roundtrip())
 
     def event(self, opcode, body):
         stamp = int(time.monotonic() * 1000) & 0xffffffff
@@ -126,9 +199,6 @@ class VirtualPointer:
     def button(self, pressed):
         self.event(2, struct.pack("<II", BUTTON_LEFT, 1 if pressed else 0))
 
-    def close(self):
-        self.socket.close()
-
 
 # ---------------------------------------------------------------- the compositor
 
@@ -139,9 +209,7 @@ class Compositor:
     def __init__(self, folder, user, outputs, log_path):
         self.user = user
         self.outputs = outputs
-        self.runtime = os.path.join(folder, "runtime")
-        os.makedirs(self.runtime, mode=0o700)
-        os.chown(self.runtime, user.pw_uid, user.pw_gid)
+        self.runtime = private_runtime(folder, user)
         config = os.path.join(folder, "sway.conf")
         lines = ["xwayland enable", "default_border none", "default_floating_border none",
                  "focus_on_window_activation none"]
@@ -152,10 +220,7 @@ class Compositor:
         with open(config, "w") as stream:
             stream.write("\n".join(lines) + "\n")
         os.chmod(config, 0o644)
-        # XWayland makes its socket folder as the user when it is missing: root's must be there first.
-        if os.geteuid() == 0 and not os.path.isdir("/tmp/.X11-unix"):
-            os.makedirs("/tmp/.X11-unix")
-            os.chmod("/tmp/.X11-unix", 0o1777)
+        x_socket_folder()
         environment = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": self.runtime,
                        "XDG_RUNTIME_DIR": self.runtime, "WLR_BACKENDS": "headless",
                        "WLR_HEADLESS_OUTPUTS": str(len(outputs)), "WLR_LIBINPUT_NO_DEVICES": "1",
@@ -228,8 +293,23 @@ class Compositor:
     def close(self):
         if self.pointer:
             self.pointer.close()
-        stop_process(self.process)
+        stop_process(self.process, group=True)
         self.log.close()
+
+
+def private_runtime(folder, user):
+    """A new XDG_RUNTIME_DIR in the folder, the user's alone."""
+    runtime = os.path.join(folder, "runtime")
+    os.makedirs(runtime, mode=0o700)
+    os.chown(runtime, user.pw_uid, user.pw_gid)
+    return runtime
+
+
+def x_socket_folder():
+    """XWayland makes its socket folder as the user when it is missing: root's must be there first."""
+    if os.geteuid() == 0 and not os.path.isdir("/tmp/.X11-unix"):
+        os.makedirs("/tmp/.X11-unix")
+        os.chmod("/tmp/.X11-unix", 0o1777)
 
 
 def as_user(user):
