@@ -240,6 +240,9 @@ void CalibrateArea::rePaint()
 
 void CalibrateArea::mousePressEvent(QMouseEvent *event)
 {
+    // Where the window really lies is asked anew for each drag: a window
+    // manager may have moved it without Qt noticing.
+    followWindow();
     bool onMonitor = false;
     const QPoint position = devicePosition(event, &onMonitor);
     pressX = position.x();
@@ -323,6 +326,11 @@ void CalibrateArea::followDesktop()
     frame = CalibrationFrame::ofSession(mainDialog);
     if (frame.size().isEmpty())
         frame = CalibrationFrame(QSize(param->screenWidth, param->screenHeight));
+    useFrameSize();
+}
+
+void CalibrateArea::useFrameSize()
+{
     if (frame.size() == QSize(param->screenWidth, param->screenHeight))
         return;
     param->screenWidth = frame.size().width();
@@ -337,7 +345,12 @@ void CalibrateArea::checkPlacement(int attempt)
     if (!calibrating || !isVisible())
         return;
     followWindow();
-    if (frame.covered(this) || attempt >= 40)
+    if (frame.covered(this)) {
+        // The window system may have moved the window between the two looks.
+        followWindow();
+        return;
+    }
+    if (attempt >= 40)
         return;
     // The window manager has had its chance; the window places itself.
     if (attempt >= 4)
@@ -347,7 +360,10 @@ void CalibrateArea::checkPlacement(int attempt)
 
 void CalibrateArea::followWindow()
 {
-    frame.followWindow(this);
+    // A compositor may show the window over more than the output it was
+    // meant for; the driver then hears the rectangle really covered.
+    if (frame.followWindow(this))
+        useFrameSize();
     layOut();
 }
 

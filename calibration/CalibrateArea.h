@@ -65,6 +65,7 @@ protected:
 
 private:
     void followDesktop();
+    void useFrameSize();
     void checkPlacement(int attempt);
     void followWindow();
     void warnOfHoles();

@@ -1,6 +1,7 @@
 #include "calibration/CalibrationFrame.h"
 
 #include "app/Desktop.h"
+#include "app/WaylandDesktop.h"
 
 #include <QGuiApplication>
 #include <QWidget>
@@ -80,6 +81,32 @@ bool sameMonitors(QList<QRect> a, QList<QRect> b)
     std::sort(a.begin(), a.end(), before);
     std::sort(b.begin(), b.end(), before);
     return a == b;
+}
+
+// An output's current mode as the compositor announced it, found by name,
+// else by place; Qt's idea where the compositor said nothing.
+QSize announcedMode(const QScreen *screen, const QList<WaylandOutput> &outputs)
+{
+    for (const WaylandOutput &output : outputs) {
+        if (!output.name.isEmpty() && output.name == screen->name())
+            return output.mode;
+    }
+    for (const WaylandOutput &output : outputs) {
+        if (output.position == screen->geometry().topLeft())
+            return output.mode;
+    }
+    if (outputs.size() == 1 && QGuiApplication::screens().size() == 1)
+        return outputs.first().mode;
+    return screen->size() * screen->devicePixelRatio();
+}
+
+QList<QRect> screenPlaces()
+{
+    QList<QRect> places;
+    const auto screens = QGuiApplication::screens();
+    for (const QScreen *screen : screens)
+        places << screen->geometry();
+    return places;
 }
 
 } // namespace
@@ -163,24 +190,95 @@ CalibrationFrame CalibrationFrame::ofWayland(const QWidget *mainWindow)
     QScreen *output = mainWindow && mainWindow->screen() ? mainWindow->screen() : QGuiApplication::primaryScreen();
     if (!output)
         return CalibrationFrame();
-    CalibrationFrame frame(WindowSystem::Wayland, QRect(QPoint(0, 0), output->size() * output->devicePixelRatio()),
-                           {}, 0);
+    // Qt's screens give the outputs' places in the layout; their modes come
+    // from the compositor, as Qt's logical sizes need not be in the units of
+    // the windows it configures.
+    const QList<WaylandOutput> announced = WaylandDesktop::outputs();
+    CalibrationFrame frame(WindowSystem::Wayland, QRect(), {}, 0);
+    const auto screens = QGuiApplication::screens();
+    for (QScreen *screen : screens) {
+        if (screen == output)
+            frame.shownOutput = frame.outputPlaces.size();
+        frame.outputPlaces << screen->geometry();
+        frame.outputModes << announcedMode(screen, announced);
+    }
     frame.bindToOutput(output);
+    frame.useWaylandView(waylandView(frame.outputPlaces, frame.outputModes, frame.shownOutput,
+                                     output->devicePixelRatio(), QSize()));
     return frame;
+}
+
+CalibrationFrame::WaylandView CalibrationFrame::waylandView(const QList<QRect> &outputs, const QList<QSize> &modes,
+                                                            int shown, qreal bufferScale, const QSize &window)
+{
+    WaylandView view;
+    const QRect output = outputs.value(shown);
+    const QSize mode = modes.value(shown);
+    if (output.isEmpty() || mode.isEmpty())
+        return view;
+    view.size = mode;
+    view.monitors = {QRect(QPoint(0, 0), mode)};
+    view.ratio = qreal(mode.width()) / output.width();
+    if (window.isEmpty())
+        return view;
+
+    // A compositor that shows a full-screen window over all its outputs
+    // configures it to their bounding box; the touch panel then spans them too.
+    QRect all;
+    for (const QRect &place : outputs)
+        all |= place;
+    if (outputs.size() > 1 && window == all.size() && window != output.size()) {
+        const qreal ratio = view.ratio;
+        const auto scaled = [ratio](const QPoint &point) { return (QPointF(point) * ratio).toPoint(); };
+        view.size = QSize(qRound(all.width() * ratio), qRound(all.height() * ratio));
+        view.monitors.clear();
+        for (int i = 0; i < outputs.size(); ++i)
+            view.monitors << QRect(scaled(outputs.at(i).topLeft() - all.topLeft()), modes.value(i));
+        view.controls = shown;
+        view.fromWindow = true;
+        return view;
+    }
+
+    // On its output a full-screen window shows its configured size over the
+    // whole mode. A scale the compositor shows is at least 1 and at most the
+    // buffer scale it asks for (Qt rounds a fractional one up); anything else
+    // is a window not yet full screen.
+    const qreal ratio = qreal(mode.width()) / window.width();
+    if (ratio >= 1 && ratio <= bufferScale + 0.01 && std::abs(window.height() * ratio - mode.height()) <= ratio) {
+        view.ratio = ratio;
+        view.fromWindow = true;
+    }
+    return view;
+}
+
+void CalibrationFrame::useWaylandView(const WaylandView &shown)
+{
+    view = shown;
+    place = QRect(QPoint(0, 0), view.size);
+    heads = view.monitors.isEmpty() ? QList<QRect>{rect()} : view.monitors;
+    controls = view.controls;
 }
 
 bool CalibrationFrame::waylandOutputHolds() const
 {
-    return screen && screen->geometry() == screenGeometry && screen->devicePixelRatio() == screenRatio;
+    if (!screen || screen->geometry() != screenGeometry || screen->devicePixelRatio() != screenRatio)
+        return false;
+    // A frame over several outputs holds while none of them moves or goes.
+    return heads.size() <= 1 || sameMonitors(screenPlaces(), outputPlaces);
 }
 
 QRect CalibrationFrame::waylandWindowGeometry(const QWidget *window) const
 {
     // What Qt reports is all a Wayland client learns: the output and the size.
     const QWindow *handle = window->windowHandle();
-    if (!handle || !window->isVisible() || handle->screen() != screen)
+    if (!handle || !window->isVisible() || (heads.size() <= 1 && handle->screen() != screen))
         return QRect();
-    return QRect(place.topLeft(), window->size() * window->devicePixelRatioF());
+    return QRect(place.topLeft(), (QSizeF(window->size()) * view.ratio).toSize());
+}
+
+qreal CalibrationFrame::scaleOf(const QWidget *window) const
+{
+    return system == WindowSystem::Wayland && fromWindowSystem ? view.ratio : window->devicePixelRatioF();
 }
 
 CalibrationFrame CalibrationFrame::ofOffscreen(const QWidget *mainWindow)
@@ -306,16 +404,22 @@ QPoint CalibrationFrame::windowOffset(const QWidget *window) const
     return real.isEmpty() ? QPoint() : real.topLeft() - place.topLeft();
 }
 
-void CalibrationFrame::followWindow(const QWidget *window)
+bool CalibrationFrame::followWindow(const QWidget *window)
 {
+    const QSize before = place.size();
+    if (system == WindowSystem::Wayland && fromWindowSystem && window->isVisible()) {
+        useWaylandView(waylandView(outputPlaces, outputModes, shownOutput, window->devicePixelRatioF(),
+                                   window->size()));
+    }
     origin = window->isVisible() ? windowOffset(window) : QPoint();
+    return place.size() != before;
 }
 
 QPoint CalibrationFrame::toFrame(const QWidget *window, const QPointF &inWindow, bool *onMonitor) const
 {
     // A drag keeps reporting the pointer after it has left the window, onto
     // a neighbouring output or past the screen's edge.
-    const qreal ratio = window->devicePixelRatioF();
+    const qreal ratio = scaleOf(window);
     const QPoint point = QPoint(qRound(inWindow.x() * ratio), qRound(inWindow.y() * ratio)) + origin;
     if (onMonitor)
         *onMonitor = shows(point);
@@ -324,7 +428,7 @@ QPoint CalibrationFrame::toFrame(const QWidget *window, const QPointF &inWindow,
 
 QRect CalibrationFrame::toWidget(const QWidget *window, const QRect &inFrame) const
 {
-    const qreal ratio = window->devicePixelRatioF();
+    const qreal ratio = scaleOf(window);
     const QRectF device(inFrame.translated(-origin));
     return QRectF(device.topLeft() / ratio, device.size() / ratio).toRect();
 }
@@ -333,9 +437,12 @@ QPoint CalibrationFrame::toGlobal(const QWidget *window, const QPoint &inFrame) 
 {
     // Qt counts a window's logical place from the origin of the screen it is
     // on, so a window over several monitors has no single logical desktop;
-    // the position is counted from the monitor that shows the pixel.
-    const QPoint inWindow = (QPointF(inFrame - origin) / window->devicePixelRatioF()).toPoint();
-    if (screen)
+    // the position is counted from the monitor that shows the pixel. On X11
+    // that is counted from where the X server has the frame, which wins over
+    // Qt's idea of the window: a window manager that reparents it can leave
+    // Qt with a stale place.
+    const QPoint inWindow = (QPointF(inFrame - origin) / scaleOf(window)).toPoint();
+    if (system == WindowSystem::Wayland)
         return window->mapToGlobal(inWindow);
     const QPoint device = inFrame + place.topLeft();
     const auto screens = QGuiApplication::screens();
@@ -349,7 +456,7 @@ QPoint CalibrationFrame::toGlobal(const QWidget *window, const QPoint &inFrame) 
 
 QTransform CalibrationFrame::widgetTransform(const QWidget *window) const
 {
-    const qreal ratio = window->devicePixelRatioF();
+    const qreal ratio = scaleOf(window);
     QTransform transform;
     transform.scale(1 / ratio, 1 / ratio);
     transform.translate(-origin.x(), -origin.y());

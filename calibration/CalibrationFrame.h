@@ -17,7 +17,10 @@ class QWindow;
 // On a plain X11 desktop that is the X server's root window in X pixels,
 // every monitor inside it. In a Wayland session, natively or through
 // XWayland, it is the one output the main window is on: the compositor maps a
-// touch panel onto one output. Everything the calibration counts (screen
+// touch panel onto one output. Natively its pixels are the output's current
+// mode, whatever scale the compositor and Qt agree on; where the compositor
+// shows the full-screen window over several outputs instead, the frame is the
+// rectangle it really covers. Everything the calibration counts (screen
 // size, area, targets, drags) is in frame pixels, with (0, 0) the frame's
 // top-left corner.
 // The frame is also the one place that converts between its pixels and a
@@ -59,8 +62,10 @@ public:
 
     // Learns where the window now lies in the frame (nowhere while it is
     // hidden); the conversions below count from that place, so that mouse
-    // events and painting need not ask the window system.
-    void followWindow(const QWidget *window);
+    // events and painting need not ask the window system. On Wayland the size
+    // the compositor gave the window also tells the frame what it covers:
+    // true when that changed the frame's size.
+    bool followWindow(const QWidget *window);
     // A position in the window (Qt's logical pixels, with their fraction) in
     // frame pixels, held inside the frame (0 to width, 0 to height) so that no
     // edge made of it lies off the screen. onMonitor, when given, tells
@@ -78,6 +83,21 @@ public:
     static int monitorHolding(const QList<QRect> &monitors, const QRect &window);
     // A window rectangle that covers the frame, reaching at most a pixel past it.
     static bool coversExactly(const QRect &window, const QRect &frame);
+
+    // What a full-screen window shows on a Wayland session, learnt from what
+    // the compositor did: the outputs' places in its layout and their current
+    // modes, the output the window was shown on, Qt's buffer scale for it,
+    // and the logical size the compositor configured (empty until it has).
+    struct WaylandView
+    {
+        QSize size;             // the frame, in device pixels
+        QList<QRect> monitors;  // in frame pixels
+        int controls = 0;
+        qreal ratio = 1;        // frame pixels to a logical pixel of the window
+        bool fromWindow = false;  // the window's configured size confirmed it
+    };
+    static WaylandView waylandView(const QList<QRect> &outputs, const QList<QSize> &modes, int shown,
+                                   qreal bufferScale, const QSize &window);
 
     // Where no window system can be asked (the offscreen platform), the
     // monitors in device pixels and where a window really is come from here;
@@ -103,6 +123,9 @@ private:
     static CalibrationFrame ofWayland(const QWidget *mainWindow);
     bool waylandOutputHolds() const;
     QRect waylandWindowGeometry(const QWidget *window) const;
+    void useWaylandView(const WaylandView &view);
+    // Frame pixels to one of the window's logical pixels.
+    qreal scaleOf(const QWidget *window) const;
     static CalibrationFrame ofOffscreen(const QWidget *mainWindow);
     void bindToOutput(QScreen *output);
     // Where the window really is, in window-system coordinates; empty while unknown.
@@ -116,6 +139,12 @@ private:
     QPointer<QScreen> screen;
     QRect screenGeometry;   // the output's logical geometry when the frame was taken
     qreal screenRatio = 1;
+    // A native Wayland frame: every output's logical place and current mode
+    // when the frame was taken, and what the window shows of them.
+    QList<QRect> outputPlaces;
+    QList<QSize> outputModes;
+    int shownOutput = 0;
+    WaylandView view;
     QPoint origin;   // where the followed window's top-left pixel lies, in frame pixels
 };
 

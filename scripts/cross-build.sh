@@ -58,9 +58,9 @@ if [ "$cross" -eq 1 ]; then
         sudo=(sudo)
     fi
     # The target's compiler, Qt 6 (its private headers for the tests' made-up
-    # monitors), XCB and GL development files, and the emulator.
+    # monitors), XCB, Wayland client and GL development files, and the emulator.
     packages=("g++-$triplet" "qt6-base-dev:$arch" "qt6-base-private-dev:$arch" "libxcb1-dev:$arch"
-              "libxcb-xinerama0-dev:$arch" "libxcb-randr0-dev:$arch" "libgl-dev:$arch" qemu-user-static)
+              "libxcb-xinerama0-dev:$arch" "libxcb-randr0-dev:$arch" "libwayland-dev:$arch" "libgl-dev:$arch" qemu-user-static)
     missing=()
     for package in "${packages[@]}"; do
         status=$(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null || true)

@@ -12,6 +12,8 @@ packages=(
     qtbase5-dev qtbase5-dev-tools qttools5-dev-tools
     # XCB: the X server's root window, monitors and window places
     libxcb1-dev libxcb-xinerama0-dev libxcb-randr0-dev
+    # the Wayland compositor's own word on its outputs
+    libwayland-dev
     # Qt's platform headers, for the tests alone: they give Qt made-up monitors
     qt6-base-private-dev qtbase5-private-dev
     libgl-dev

@@ -55,6 +55,9 @@ private slots:
     void monitorHolding();
     void xwaylandServer_data();
     void xwaylandServer();
+    void fractionalPositionRounds();
+    void waylandView_data();
+    void waylandView();
 };
 
 void DesktopCalibrationTest::initTestCase()
@@ -323,6 +326,72 @@ void DesktopCalibrationTest::xwaylandServer()
     QFETCH(QStringList, outputs);
     QFETCH(bool, xwayland);
     QCOMPARE(X11Desktop::looksLikeXWayland(extension, outputs), xwayland);
+}
+
+void DesktopCalibrationTest::fractionalPositionRounds()
+{
+    // 0.6 of a device pixel past a pixel belongs to the next one.
+    CalibrationHarness harness(Product::pravex, {QRect(0, 0, 1920, 1080)});
+    CalibrateArea *area = harness.area();
+    area->calStart();
+    QTRY_VERIFY(area->calibrationFrame().covered(area));
+    const QPointF device = QPointF(700.6, 300.6) + area->calibrationFrame().windowOffset(area);
+    QCOMPARE(area->calibrationFrame().toFrame(area, device / area->devicePixelRatioF()), QPoint(701, 301));
+    area->calStop();
+}
+
+void DesktopCalibrationTest::waylandView_data()
+{
+    QTest::addColumn<QList<QRect>>("outputs");
+    QTest::addColumn<QList<QSize>>("modes");
+    QTest::addColumn<int>("shown");
+    QTest::addColumn<qreal>("bufferScale");
+    QTest::addColumn<QSize>("window");
+    QTest::addColumn<QSize>("frame");
+    QTest::addColumn<int>("monitors");
+    QTest::addColumn<qreal>("ratio");
+    QTest::addColumn<bool>("fromWindow");
+
+    const QList<QSize> fullHd{QSize(1920, 1080)};
+    QTest::newRow("scale 1") << QList<QRect>{QRect(0, 0, 1920, 1080)} << fullHd << 0 << 1.0 << QSize(1920, 1080)
+                             << QSize(1920, 1080) << 1 << 1.0 << true;
+    QTest::newRow("scale 2") << QList<QRect>{QRect(0, 0, 960, 540)} << fullHd << 0 << 2.0 << QSize(960, 540)
+                             << QSize(1920, 1080) << 1 << 2.0 << true;
+    // Qt's screen is as large as the mode while the window is configured at half of it.
+    QTest::newRow("scale 2, logical size in device pixels")
+        << QList<QRect>{QRect(0, 0, 1920, 1080)} << fullHd << 0 << 2.0 << QSize(960, 540) << QSize(1920, 1080) << 1
+        << 2.0 << true;
+    QTest::newRow("scale 2, not yet configured")
+        << QList<QRect>{QRect(0, 0, 1920, 1080)} << fullHd << 0 << 2.0 << QSize() << QSize(1920, 1080) << 1 << 1.0
+        << false;
+    // Qt rounds a fractional scale up to its buffer scale; the mode stays what the output shows.
+    QTest::newRow("scale 1.5") << QList<QRect>{QRect(0, 0, 1280, 720)} << fullHd << 0 << 2.0 << QSize(1280, 720)
+                               << QSize(1920, 1080) << 1 << 1.5 << true;
+    QTest::newRow("scale 1.25") << QList<QRect>{QRect(0, 0, 1536, 864)} << fullHd << 0 << 2.0 << QSize(1536, 864)
+                                << QSize(1920, 1080) << 1 << 1.25 << true;
+    QTest::newRow("window not full screen")
+        << QList<QRect>{QRect(0, 0, 1920, 1080)} << fullHd << 0 << 1.0 << QSize(960, 540) << QSize(1920, 1080) << 1
+        << 1.0 << false;
+    const QList<QRect> sideBySide{QRect(0, 0, 1280, 720), QRect(1280, 0, 1280, 720)};
+    const QList<QSize> twoModes{QSize(1280, 720), QSize(1280, 720)};
+    QTest::newRow("shown over both outputs") << sideBySide << twoModes << 0 << 1.0 << QSize(2560, 720)
+                                             << QSize(2560, 720) << 2 << 1.0 << true;
+    QTest::newRow("shown on the second output") << sideBySide << twoModes << 1 << 1.0 << QSize(1280, 720)
+                                                << QSize(1280, 720) << 1 << 1.0 << true;
+}
+
+void DesktopCalibrationTest::waylandView()
+{
+    QFETCH(QList<QRect>, outputs);
+    QFETCH(QList<QSize>, modes);
+    QFETCH(int, shown);
+    QFETCH(qreal, bufferScale);
+    QFETCH(QSize, window);
+    const CalibrationFrame::WaylandView view = CalibrationFrame::waylandView(outputs, modes, shown, bufferScale, window);
+    QTEST(view.size, "frame");
+    QTEST(int(view.monitors.size()), "monitors");
+    QTEST(view.ratio, "ratio");
+    QTEST(view.fromWindow, "fromWindow");
 }
 
 QTEST_MAIN(DesktopCalibrationTest)

@@ -88,7 +88,8 @@ def check_package(session, package, program, with_logo):
         check(dependency in depends, f"{program}: Depends lacks {dependency}: {control.get('Depends')}")
     # Public Qt API only: any Qt release of the same major version will do.
     check(not any("abi" in d for d in depends), f"{program} is tied to one Qt release: {control.get('Depends')}")
-    check("libxcb1" in depends, f"{program}: Depends lacks libxcb1: {control.get('Depends')}")
+    for library in ("libxcb1", "libwayland-client0"):
+        check(library in depends, f"{program}: Depends lacks {library}: {control.get('Depends')}")
     other = "5" if qt == "6" else "6"
     check(control.get("Recommends") == QT_WAYLAND[qt], f"{program}: Recommends {control.get('Recommends')}")
     check(not any(d.startswith(f"libqt{other}") for d in depends), f"{program} depends on Qt {other}")
