@@ -6,6 +6,7 @@ program is seen and driven from inside by the preloaded probe (native.py).
 Usage: e2e_compositor_cases.py <row>"""
 
 import os
+import re
 import sys
 import time
 
@@ -55,7 +56,8 @@ def inside(rectangle, width, height):
 
 def wait_picture(session, program, window, condition, what):
     """Grabs the window until the condition holds on its picture in frame pixels."""
-    return wait_until(lambda: condition(session.grab(program, window, what.replace(" ", "-")[:40])),
+    label = re.sub(r"[^a-z0-9]+", "-", what.lower()).strip("-")[:40]
+    return wait_until(lambda: condition(session.grab(program, window, label)),
                       SETTLE, what, interval=0.1)
 
 
@@ -146,7 +148,7 @@ def case_native_calibration(session, name, covered=None):
     program.set(calibStatus=1, calibValue=75)
     wait_picture(session, program, calibration,
                  lambda image: outline_at(image, drawn) and shows_target(image, 1, drawn, 75),
-                 "the drawn area with its first target")
+                 f"the drawn area {drawn} with its first target")
     program.set(calibStatus=4, calibValue=0)
     check_after_calibration(program, check_calibrate_end(program, 1, drawn, count=2))
 
