@@ -11,7 +11,7 @@ import sys
 import time
 
 from compositors import Unavailable
-from e2e import SKIPPED, Failure, Program, Session, check, load_config, log, run_session
+from e2e import SKIPPED, Program, Session, check, load_config, log, run_session
 from probe import Probe, compositor_said
 from wayland import TEST_USER, as_user, give, qt_wayland_plugin, test_user, wayland_outputs
 

@@ -46,9 +46,10 @@ class Probe:
         return reply
 
     def windows(self):
-        """Top-level windows: id, class, title, visible, fullscreen, x, y, width,
-        height (logical), dpr, screen, screen_geometry, transient_parent (an id),
-        children (class, text, visible and geometry in the window)."""
+        """Top-level windows: id, class, title, visible, fullscreen, exposed, modal
+        (the application's modal window), x, y, width, height (logical), dpr,
+        screen, screen_geometry, transient_parent (an id), and children: every
+        button, label and box with class, text, visible and geometry in the window."""
         return self.request("windows")["windows"]
 
     def window(self, class_name=None, title=None, visible=True):

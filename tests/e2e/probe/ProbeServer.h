@@ -11,9 +11,10 @@ class QWindow;
 
 // Serves the end-to-end tests from inside a running program: preloaded into
 // it, it lists the program's windows, grabs their pictures, feeds them mouse
-// input and close requests as the window system would. Where the compositor
-// offers neither a virtual pointer nor screen capture, this is the only way
-// the tests see and drive the program.
+// input and close requests as the window system would, and clicks buttons and
+// picks a box's entry as their user would. Where the compositor offers neither
+// a virtual pointer nor screen capture, this is the only way the tests see and
+// drive the program.
 // The protocol is one JSON object per line each way; every request gets one
 // answer, {"ok": true, ...} or {"ok": false, "error": "..."}.
 class ProbeServer : public QObject
