@@ -23,7 +23,7 @@ packages=(
     xserver-xorg-core xserver-xorg-video-dummy icewm
     # a headless Wayland compositor with XWayland, its screenshots, and Qt's Wayland platform
     sway xwayland grim qt6-wayland qtwayland5
-    # GNOME's, KDE's, weston and cage's compositors, headless, for the XWayland rows;
+    # GNOME's, KDE's, weston and cage's compositors, headless, for the native and XWayland rows;
     # mutter and kwin_wayland run on a session bus of their own, mutter is set up through gdbus
     mutter kwin-wayland weston cage dbus-daemon libglib2.0-bin
     # a window manager without _NET_WM_FULLSCREEN_MONITORS, and xrandr for new

@@ -193,9 +193,10 @@ def outline_at(image, area):
     return all(image.pixel(x, y) == BLUE for x, y in points)
 
 
-def check_calibrate_end(program, mode, area):
+def check_calibrate_end(program, mode, area, count=1):
+    """The count-th CalibrateEnd carries the mode, the session's screen and the area."""
     codes = LAYOUT[program.program]["codes"]
-    end = wait_write(program, codes["calib_end"], 1, "CalibrateEnd")
+    end = wait_write(program, codes["calib_end"], count, "CalibrateEnd")
     data = end.bytes
     check(len(data) == LAYOUT[program.program]["calib_end_length"],
           f"CalibrateEnd is {len(data)} bytes long")

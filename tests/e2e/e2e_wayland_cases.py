@@ -13,7 +13,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from e2e import RED, Failure, Program, check, log, wait_until  # noqa: E402
 from e2e_cases import (MainWindow, check_after_calibration, check_calibrate_end, outline_at, scenario,  # noqa: E402
                        shows_target, start_calibration)
-from wayland import WaylandProgram, run  # noqa: E402
+from wayland import Compositor, WaylandProgram, run  # noqa: E402
 
 # Outputs side by side as (width, height, scale), and which one the main window is on.
 LAYOUTS = {
@@ -131,6 +131,25 @@ def case_output_rescaled(session, name):
     log(f"the calibration on {session.output['name']} ended when its scale changed")
 
 
+# Row: program, natively on one 1920x1080 output at a fractional scale, driven
+# through the probe (native.py): grim and the virtual pointer count whole
+# logical pixels, and Qt rounds such a scale up, so only the program itself
+# can say where its pixels are.
+FRACTIONAL_ROWS = {
+    "wayland_fractional": "lunari_controller",
+}
+
+
+def fractional_cases():
+    from e2e_compositor_cases import case_native_calibration
+    cases = {}
+    for row, program in FRACTIONAL_ROWS.items():
+        case = (lambda p: lambda session: case_native_calibration(session, p))(program)
+        case.compositor, case.outputs = "sway", [(1920, 1080, 1.5)]
+        cases[row] = case
+    return cases
+
+
 def all_cases():
     cases = {}
     for row, (layout, platform, program) in ROWS.items():
@@ -151,4 +170,7 @@ def all_cases():
 
 
 if __name__ == "__main__":
+    if sys.argv[1:2] and sys.argv[1] in FRACTIONAL_ROWS:
+        import native
+        sys.exit(native.run(fractional_cases(), {"sway": Compositor}))
     sys.exit(run(all_cases()))

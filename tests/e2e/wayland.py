@@ -216,7 +216,8 @@ class Compositor:
         x = 0
         for i, (width, height, scale) in enumerate(outputs):
             lines.append(f"output HEADLESS-{i + 1} mode {width}x{height} position {x} 0 scale {scale}")
-            x += width // scale
+            # At a fractional scale sway rounds the logical size to whole pixels.
+            x += round(width / scale)
         with open(config, "w") as stream:
             stream.write("\n".join(lines) + "\n")
         os.chmod(config, 0o644)
@@ -230,7 +231,7 @@ class Compositor:
                                         stderr=subprocess.STDOUT, start_new_session=True, **as_user(user))
         self.wayland = os.path.join(self.runtime, "wayland-1")
         self.ipc = wait_until(self.ipc_socket, 10, "sway's IPC socket")
-        wanted = sorted((width // scale, height // scale) for width, height, scale in outputs)
+        wanted = sorted((round(width / scale), round(height / scale)) for width, height, scale in outputs)
         wait_until(lambda: sorted((o["rect"]["width"], o["rect"]["height"]) for o in self.get("get_outputs"))
                    == wanted, 10, "sway's outputs in their modes")
         self.display = None
