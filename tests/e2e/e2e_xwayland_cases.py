@@ -366,8 +366,12 @@ def calibrate_area(session, program, run_number):
               "the question save the area? is not above the calibration")
         session.click(question["x"] + 15 + 25, question["y"] + 70 + 10)
     else:
-        # The compositor's own picture tells what is on top: the question, not the red band under it.
-        x, y = session.origin_x + question["x"], session.origin_y + question["y"]
+        # The compositor's own picture tells what is on top: the question, not
+        # the red band under it. cage shows it in the middle of all its
+        # outputs, wherever the X server has it.
+        outputs = session.compositor.logical_outputs()
+        x = (max(o[1] + o[3] for o in outputs) - question["width"]) // 2
+        y = (max(o[2] + o[4] for o in outputs) - question["height"]) // 2
         try:
             # A pixel in from the edges: cage centres the question itself, which may differ by one.
             wait_until(lambda: not parse_ppm(session.compositor.picture()).contains(RED, x + 2, y + 2, 176, 96), 3,
