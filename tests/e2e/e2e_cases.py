@@ -208,6 +208,19 @@ def check_calibrate_end(program, mode, area, count=1):
     return end
 
 
+def finish_drawn_area(program, drawn, wait_screen, count=1):
+    """A drawn area reaches the driver: its first target shows on it, and the
+    count-th CalibrateEnd carries it. wait_screen(condition, timeout, what)
+    waits for a picture of the calibration."""
+    program.set(calibStatus=1, calibValue=75)
+    wait_screen(lambda image: outline_at(image, drawn) and shows_target(image, 1, drawn, 75), 3,
+                f"the drawn area {drawn} with its first target")
+    program.set(calibStatus=4, calibValue=0)
+    end = check_calibrate_end(program, 1, drawn, count)
+    check_after_calibration(program, end)
+    return end
+
+
 def check_after_calibration(program, end):
     """After CalibrateEnd: output restored, status re-read, main window back."""
     codes = LAYOUT[program.program]["codes"]
@@ -338,12 +351,7 @@ def case_calibrate_area(session, name):
     session.click(question["x"] + 15 + 25, question["y"] + 70 + 10)
     wait_until(lambda: not [w for w in program.windows() if w["name"] == "Prompt"], 3, "the question to close")
     drawn = (100, 600, 100, 500)
-    program.set(calibStatus=1, calibValue=75)
-    session.wait_screen(lambda image: outline_at(image, drawn) and shows_target(image, 1, drawn, 75),
-                        3, "the drawn area with its first target")
-    program.set(calibStatus=4, calibValue=0)
-    end = check_calibrate_end(program, 1, drawn)
-    check_after_calibration(program, end)
+    finish_drawn_area(program, drawn, session.wait_screen)
 
 
 def case_calibrate_new_resolution(session, name):
@@ -414,11 +422,7 @@ def calibrate_dragged_area(session, name, start, end, scale=1):
     session.click(question["x"] + (15 + 25) * scale, question["y"] + (70 + 10) * scale)
     wait_until(lambda: not [w for w in program.windows() if w["name"] == "Prompt"], 3, "the question to close")
     drawn = (min(start[0], end[0]), max(start[0], end[0]), min(start[1], end[1]), max(start[1], end[1]))
-    program.set(calibStatus=1, calibValue=75)
-    session.wait_screen(lambda image: outline_at(image, drawn) and shows_target(image, 1, drawn, 75),
-                        3, "the drawn area with its first target")
-    program.set(calibStatus=4, calibValue=0)
-    check_after_calibration(program, check_calibrate_end(program, 1, drawn))
+    finish_drawn_area(program, drawn, session.wait_screen)
 
 
 def case_calibrate_scaled(session, name):

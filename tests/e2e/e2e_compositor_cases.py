@@ -16,8 +16,8 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from compositors import COMPOSITORS  # noqa: E402
 from e2e import Failure, Program, check, log, wait_until  # noqa: E402
-from e2e_cases import (LAYOUT, check_after_calibration, check_calibrate_end, outline_at, scenario,  # noqa: E402
-                       shows_target, wait_write)
+from e2e_cases import (LAYOUT, check_after_calibration, check_calibrate_end, finish_drawn_area,  # noqa: E402
+                       outline_at, scenario, shows_target, wait_write)
 from native import NativeProgram, run  # noqa: E402
 
 LAYOUTS = {
@@ -145,12 +145,8 @@ def case_native_calibration(session, name, covered=None):
     wait_until(lambda: not probe.window("Message"), 3, "the question to close")
     drawn = (round(end[0] * session.units), round(start[0] * session.units),
              round(end[1] * session.units), round(start[1] * session.units))
-    program.set(calibStatus=1, calibValue=75)
-    wait_picture(session, program, calibration,
-                 lambda image: outline_at(image, drawn) and shows_target(image, 1, drawn, 75),
-                 f"the drawn area {drawn} with its first target")
-    program.set(calibStatus=4, calibValue=0)
-    check_after_calibration(program, check_calibrate_end(program, 1, drawn, count=2))
+    finish_drawn_area(program, drawn, lambda condition, timeout, what:
+                      wait_picture(session, program, calibration, condition, what), count=2)
 
     closed = time.monotonic()
     session.close_main_window(program)

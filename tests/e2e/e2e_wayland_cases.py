@@ -11,8 +11,8 @@ sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from e2e import RED, Failure, Program, check, log, wait_until  # noqa: E402
-from e2e_cases import (MainWindow, check_after_calibration, check_calibrate_end, outline_at, scenario,  # noqa: E402
-                       shows_target, start_calibration)
+from e2e_cases import (MainWindow, check_after_calibration, check_calibrate_end, finish_drawn_area,  # noqa: E402
+                       scenario, start_calibration)
 from wayland import Compositor, WaylandProgram, run  # noqa: E402
 
 # Outputs side by side as (width, height, scale), and which one the main window is on.
@@ -89,11 +89,7 @@ def case_calibrate_on_output(session, name):
     session.click(question["x"] + (15 + 25) * units, question["y"] + (70 + 10) * units)
     wait_until(lambda: not [w for w in program.windows() if w["name"] == "Prompt"], 3, "the question to close")
     drawn = (end[0], start[0], end[1], start[1])
-    program.set(calibStatus=1, calibValue=75)
-    session.wait_screen(lambda image: outline_at(image, drawn) and shows_target(image, 1, drawn, 75),
-                        3, "the drawn area with its first target")
-    program.set(calibStatus=4, calibValue=0)
-    check_after_calibration(program, check_calibrate_end(program, 1, drawn))
+    finish_drawn_area(program, drawn, session.wait_screen)
     log(f"calibrated {drawn} on {session.output['name']} of {session.width}x{session.height}")
 
 

@@ -20,8 +20,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from compositors import COMPOSITORS, Unavailable, WestonWithPointer  # noqa: E402
 from e2e import (RED, SKIPPED, Failure, Image, Program, Session, check, load_config, log, parse_ppm,  # noqa: E402
                  run_session, wait_until)
-from e2e_cases import (MainWindow, check_after_calibration, check_calibrate_end, outline_at,  # noqa: E402
-                       scenario, shows_target, start_calibration)
+from e2e_cases import MainWindow, finish_drawn_area, scenario, start_calibration  # noqa: E402
 from wayland import WaylandProgram, as_user, give, test_user  # noqa: E402
 
 TOOLS = ("Xwayland", "xdotool", "xwininfo", "xwd", "xprop", "xhost", "dbus-run-session", "gdbus", "Xvfb")
@@ -385,11 +384,7 @@ def calibrate_area(session, program, run_number):
     wait_until(lambda: not prompts(session, program), 3, "the question to close")
     drawn = (end[0], start[0], end[1], start[1])
     # The area the driver hears first: where the question is tells why it may be shifted.
-    program.set(calibStatus=1, calibValue=75)
-    session.wait_screen(lambda image: outline_at(image, drawn) and shows_target(image, 1, drawn, 75),
-                        3, "the drawn area with its first target")
-    program.set(calibStatus=4, calibValue=0)
-    check_after_calibration(program, check_calibrate_end(program, 1, drawn))
+    finish_drawn_area(program, drawn, session.wait_screen)
     check(asked == meant, f"the program asked for the question save the area? at {asked}, not in the middle of "
           f"the output at {meant}")
     check(max(map(abs, off)) <= 1 or not session.compositor.PLACES_AS_ASKED,
