@@ -11,9 +11,9 @@ import sys
 import time
 
 from compositors import Unavailable
-from e2e import SKIPPED, Program, Session, check, load_config, log, run_session
+from e2e import SKIPPED, Session, check, load_config, log, run_session
 from probe import Probe, compositor_said
-from wayland import TEST_USER, as_user, give, qt_wayland_plugin, test_user, wayland_outputs
+from wayland import TEST_USER, WaylandProgram, give, qt_wayland_plugin, test_user, wayland_outputs
 
 
 class NativeSession(Session):
@@ -93,29 +93,25 @@ class NativeSession(Session):
         super().close()
 
 
-class NativeProgram(Program):
+class NativeProgram(WaylandProgram):
     """A program started natively on the session's compositor as its user, with
     the probe preloaded and WAYLAND_DEBUG's transcript in its output file."""
 
     probe = None
 
-    def start(self, args=None, extra_env=None):
+    def probe_socket(self):
+        return os.path.join(self.session.scratch, self.label + "-probe")
+
+    def session_environment(self):
         session = self.session
-        socket_path = os.path.join(session.scratch, self.label + "-probe")
-        environment = {"QT_QPA_PLATFORM": "wayland", "XDG_RUNTIME_DIR": session.compositor.runtime,
-                       "WAYLAND_DISPLAY": session.wayland, "DISPLAY": None, "WAYLAND_DEBUG": "1",
-                       "LD_PRELOAD": session.config["preload"] + ":" + session.config["probe"],
-                       "CONTROLLER_PROBE_SOCKET": socket_path}
-        environment.update(extra_env or {})
-        give(session.user, session.scratch, session.temporary, session.shots)
-        self.output = open(os.path.join(session.shots, self.label + "-output.txt"), "a")
-        command = session.config.get("emulator", []) + [self.executable] + (args or [])
-        log(f"start {' '.join(command)} as {session.user.pw_name} on {session.wayland}")
-        self.process = subprocess.Popen(command, cwd=self.workdir, env=self.environment(environment),
-                                        stdout=self.output, stderr=subprocess.STDOUT, start_new_session=True,
-                                        **as_user(session.user))
-        session.programs.append(self)
-        self.probe = Probe(socket_path, self)
+        return {"QT_QPA_PLATFORM": "wayland", "XDG_RUNTIME_DIR": session.compositor.runtime,
+                "WAYLAND_DISPLAY": session.wayland, "DISPLAY": None, "WAYLAND_DEBUG": "1",
+                "LD_PRELOAD": session.config["preload"] + ":" + session.config["probe"],
+                "CONTROLLER_PROBE_SOCKET": self.probe_socket()}
+
+    def start(self, args=None, extra_env=None):
+        super().start(args, extra_env)
+        self.probe = Probe(self.probe_socket(), self)
         return self
 
     def compositor_said(self):

@@ -487,17 +487,21 @@ class WaylandSession(Session):
 class WaylandProgram(Program):
     """A program started as the session's user on the compositor."""
 
+    def session_environment(self):
+        session = self.session
+        return {"QT_QPA_PLATFORM": session.platform, "XDG_RUNTIME_DIR": session.compositor.runtime,
+                "WAYLAND_DISPLAY": "wayland-1" if session.platform == "wayland" else None,
+                "DISPLAY": session.display}
+
     def start(self, args=None, extra_env=None):
         session = self.session
-        environment = {"QT_QPA_PLATFORM": session.platform, "XDG_RUNTIME_DIR": session.compositor.runtime,
-                       "WAYLAND_DISPLAY": "wayland-1" if session.platform == "wayland" else None,
-                       "DISPLAY": session.display}
+        environment = self.session_environment()
         environment.update(extra_env or {})
         give(session.user, session.scratch, session.temporary, session.shots)
         self.output = open(os.path.join(session.shots, self.label + "-output.txt"), "a")
         # A cross build's program runs under the target's emulator.
         command = session.config.get("emulator", []) + [self.executable] + (args or [])
-        log(f"start {' '.join(command)} as {session.user.pw_name} on {session.platform}")
+        log(f"start {' '.join(command)} as {session.user.pw_name} on {environment['QT_QPA_PLATFORM']}")
         self.process = subprocess.Popen(command, cwd=self.workdir, env=self.environment(environment),
                                         stdout=self.output, stderr=subprocess.STDOUT, start_new_session=True,
                                         **as_user(session.user))
