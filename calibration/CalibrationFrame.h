@@ -62,9 +62,10 @@ public:
 
     // Learns where the window now lies in the frame (nowhere while it is
     // hidden); the conversions below count from that place, so that mouse
-    // events and painting need not ask the window system. On Wayland the size
-    // the compositor gave the window also tells the frame what it covers:
-    // true when that changed the frame's size.
+    // events and painting need not ask the window system. In a Wayland
+    // session what the compositor did with the window also tells the frame
+    // what it covers (the scale of the configured size, more outputs than
+    // one): true when that changed the frame's size.
     bool followWindow(const QWidget *window);
     // A position in the window (Qt's logical pixels, with their fraction) in
     // frame pixels, held inside the frame (0 to width, 0 to height) so that no
