@@ -363,6 +363,16 @@ def calibrate_area(session, program, run_number):
     if session.compositor.X_STACKING_SHOWN:
         check(session.above(question["id"], calibration[0]["id"]),
               "the question save the area? is not above the calibration")
+        # A window manager that places the question itself may still move it
+        # after it is mapped: click "OK" where it has settled.
+        last = [question]
+
+        def settled():
+            now = prompts(session, program)[:1] or last
+            same = now[0] == last[0]
+            last[:] = now
+            return same and now[0]
+        question = wait_until(settled, 3, "the question save the area? to stay in one place", interval=0.2)
         session.click(question["x"] + 15 + 25, question["y"] + 70 + 10)
     else:
         # The compositor's own picture tells what is on top: the question, not
