@@ -10,6 +10,7 @@
 
 #include <QCheckBox>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QImageReader>
 #include <QLabel>
@@ -67,6 +68,15 @@ MainDialog::MainDialog()
     connect(ui.pushButtonGraph, SIGNAL(clicked()), this, SLOT(newGraph()));
     // A notice of the calibration left open when the window closes is answered "Cancel".
     connect(this, SIGNAL(finished(int)), calibrateArea, SLOT(calStop()));
+    // A monitor can go away under the window, or a calibration can notice it
+    // going and show the window again before Qt has dropped that screen: look
+    // again once Qt has, so the window comes back whole onto the monitors left.
+    connect(qApp, &QGuiApplication::screenRemoved, this, [this] {
+        QMetaObject::invokeMethod(this, [this] {
+            if (isVisible())
+                keepOnScreen(this);
+        }, Qt::QueuedConnection);
+    });
 
     setFixedSize(width(), height());
 }
