@@ -248,7 +248,7 @@ class Mutter(HeadlessCompositor):
                             return entry.split(b"=", 1)[1].decode()
         return None
 
-    def display_config(self, method, *args):
+    def display_config(self, method, *args, until_served=False):
         result = subprocess.run(["gdbus", "call", "--session", "-d", "org.gnome.Mutter.DisplayConfig",
                                  "-o", "/org/gnome/Mutter/DisplayConfig",
                                  "-m", f"org.gnome.Mutter.DisplayConfig.{method}"] + list(args),
@@ -256,13 +256,16 @@ class Mutter(HeadlessCompositor):
                                      "DBUS_SESSION_BUS_ADDRESS": self.bus()},
                                 capture_output=True, text=True, timeout=10, **as_user(self.user))
         if result.returncode != 0:
+            # mutter takes its name on the bus a moment after it has started.
+            if until_served and "ServiceUnknown" in result.stderr:
+                return None
             raise Failure(f"gdbus {method} failed: {result.stderr.strip()}")
         return result.stdout
 
     def configure(self):
         if all(scale == 1 for width, height, scale in self.outputs):
             return
-        state = wait_until(lambda: self.bus() and self.display_config("GetCurrentState"), 10,
+        state = wait_until(lambda: self.bus() and self.display_config("GetCurrentState", until_served=True), 10,
                            "mutter's display configuration")
         serial = re.match(r"\(uint32 (\d+),", state).group(1)
         connectors = re.findall(r"\(\('([^']+)', '[^']*', '[^']*', '[^']*'\), \[", state)
