@@ -49,6 +49,19 @@ def wait_until(condition, timeout, what, interval=0.05):
         time.sleep(interval)
 
 
+def click_until(session, point, done, what, timeout=3):
+    """Clicks at the point until done() holds: XWayland under load now and
+    then drops a click, so a click with no effect is made once more."""
+    for attempt in (1, 2):
+        session.click(*point)
+        try:
+            return wait_until(done, timeout / 2 if attempt == 1 else timeout, what)
+        except Failure:
+            if attempt == 2:
+                raise
+            log(f"no sign of {what} after a click at {point}: clicking again")
+
+
 def check(condition, message):
     if not condition:
         raise Failure(message)

@@ -10,7 +10,7 @@ import sys
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from e2e import RED, Failure, Program, check, log, wait_until  # noqa: E402
+from e2e import RED, Failure, Program, check, click_until, log, wait_until  # noqa: E402
 from e2e_cases import (MainWindow, check_after_calibration, check_calibrate_end, finish_drawn_area,  # noqa: E402
                        scenario, start_calibration)
 from wayland import Compositor, WaylandProgram, run  # noqa: E402
@@ -86,8 +86,8 @@ def case_calibrate_on_output(session, name):
                         3, "the question save the area? drawn over the band")
     # "OK" is only reachable when the question is shown above the full-screen calibration.
     units = session.units
-    session.click(question["x"] + (15 + 25) * units, question["y"] + (70 + 10) * units)
-    wait_until(lambda: not [w for w in program.windows() if w["name"] == "Prompt"], 3, "the question to close")
+    click_until(session, (question["x"] + (15 + 25) * units, question["y"] + (70 + 10) * units),
+                lambda: not [w for w in program.windows() if w["name"] == "Prompt"], "the question to close")
     drawn = (end[0], start[0], end[1], start[1])
     finish_drawn_area(program, drawn, session.wait_screen)
     log(f"calibrated {drawn} on {session.output['name']} of {session.width}x{session.height}")

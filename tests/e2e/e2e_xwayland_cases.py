@@ -18,8 +18,8 @@ sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from compositors import COMPOSITORS, Unavailable, WestonWithPointer  # noqa: E402
-from e2e import (RED, SKIPPED, Failure, Image, Program, Session, check, load_config, log, parse_ppm,  # noqa: E402
-                 run_session, wait_until)
+from e2e import (RED, SKIPPED, Failure, Image, Program, Session, check, click_until, load_config, log,  # noqa: E402
+                 parse_ppm, run_session, wait_until)
 from e2e_cases import MainWindow, finish_drawn_area, scenario, start_calibration  # noqa: E402
 from wayland import WaylandProgram, as_user, give, test_user  # noqa: E402
 
@@ -373,7 +373,8 @@ def calibrate_area(session, program, run_number):
             last[:] = now
             return same and now[0]
         question = wait_until(settled, 3, "the question save the area? to stay in one place", interval=0.2)
-        session.click(question["x"] + 15 + 25, question["y"] + 70 + 10)
+        click_until(session, (question["x"] + 15 + 25, question["y"] + 70 + 10),
+                    lambda: not prompts(session, program), "the question to close")
     else:
         # The compositor's own picture tells what is on top: the question, not
         # the red band under it. cage shows it in the middle of all its
@@ -391,7 +392,7 @@ def calibrate_area(session, program, run_number):
             raise
         # XTEST clicks go by XWayland's stacking: the keyboard answers, as the focus is on "OK".
         session.x("xdotool", "key", "Return")
-    wait_until(lambda: not prompts(session, program), 3, "the question to close")
+        wait_until(lambda: not prompts(session, program), 3, "the question to close")
     drawn = (end[0], start[0], end[1], start[1])
     # The area the driver hears first: where the question is tells why it may be shifted.
     finish_drawn_area(program, drawn, session.wait_screen)
