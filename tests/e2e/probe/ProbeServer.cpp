@@ -204,10 +204,13 @@ QJsonObject ProbeServer::clickButton(const QJsonObject &request)
             continue;
         for (QAbstractButton *button : top->findChildren<QAbstractButton *>()) {
             if (button->isVisible() && button->isEnabled() && button->text() == text) {
-                // The button's own click, from the event loop: a press fed to a
-                // dialog as it is shown is now and then lost inside Qt, and
-                // what a button does on its click is what is tested here.
-                QMetaObject::invokeMethod(button, "click", Qt::QueuedConnection);
+                // What the button does on its click, from the event loop: a
+                // press fed to a dialog as it is shown is now and then lost
+                // inside Qt. Not click() itself: it repaints the button just
+                // before the window closes, and Qt 6.4's Wayland plugin now and
+                // then aborts when the compositor answers that frame while the
+                // window goes (a race mended in Qt 6.5).
+                QMetaObject::invokeMethod(button, "clicked", Qt::QueuedConnection);
                 return QJsonObject{{"ok", true}, {"window", idOf(top)}};
             }
         }
