@@ -35,9 +35,12 @@ class Probe:
         self.stream = self.socket.makefile("rwb")
 
     def request(self, command, **fields):
-        self.stream.write(json.dumps(dict(fields, command=command)).encode() + b"\n")
-        self.stream.flush()
-        line = self.stream.readline()
+        try:
+            self.stream.write(json.dumps(dict(fields, command=command)).encode() + b"\n")
+            self.stream.flush()
+            line = self.stream.readline()
+        except OSError as error:
+            raise Failure(f"the probe's connection broke on {command} ({error}): did the program end?") from None
         if not line:
             raise Failure(f"the probe closed its connection on {command}")
         reply = json.loads(line)
@@ -100,7 +103,10 @@ class Probe:
         self.request("close", window=window["id"])
 
     def disconnect(self):
-        self.stream.close()
+        try:
+            self.stream.close()
+        except OSError:
+            pass  # a program that died left unsent requests behind
         self.socket.close()
 
 
