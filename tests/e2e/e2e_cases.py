@@ -488,6 +488,7 @@ def main_window_monitor_removed(session, name, calibrating):
     window = {}
 
     def inside():
+        window.clear()
         window.update(program.main_window() if program.main_window_visible() else {})
         return window and window["x"] >= 0 and window["y"] >= 0 and window["y"] + window["height"] <= \
             session.height and window["x"] + window["width"] <= session.width // 2
