@@ -234,6 +234,11 @@ void CalibrateArea::rePaint()
         calStop();
         return;
     }
+    // A window manager may move the window and tell it nothing (weston's
+    // does when it makes the calibration full screen through XWayland); the
+    // controls and the painting follow at the next tick.
+    if (frame.windowMoved(this))
+        followWindow();
     if (GetCalibStatus(param) > 0)
         update();
 }
@@ -365,6 +370,8 @@ void CalibrateArea::followWindow()
     if (frame.followWindow(this))
         useFrameSize();
     layOut();
+    // What is painted counts from where the window lies.
+    update();
 }
 
 void CalibrateArea::warnOfHoles()

@@ -430,6 +430,11 @@ QPoint CalibrationFrame::windowOffset(const QWidget *window) const
     return real.isEmpty() ? QPoint() : real.topLeft() - place.topLeft();
 }
 
+bool CalibrationFrame::windowMoved(const QWidget *window) const
+{
+    return window->isVisible() && windowOffset(window) != origin;
+}
+
 bool CalibrationFrame::followWindow(const QWidget *window)
 {
     const QSize before = place.size();

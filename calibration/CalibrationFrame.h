@@ -59,6 +59,9 @@ public:
     void placeOver(QWidget *window, int attempt) const;
     // Where the window's top-left pixel lies, in frame pixels, as the window system has it now.
     QPoint windowOffset(const QWidget *window) const;
+    // True when the window system has the window elsewhere than the frame
+    // last learnt: a window manager may move a window without telling it.
+    bool windowMoved(const QWidget *window) const;
 
     // Learns where the window now lies in the frame (nowhere while it is
     // hidden); the conversions below count from that place, so that mouse

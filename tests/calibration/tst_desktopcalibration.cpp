@@ -48,6 +48,7 @@ private slots:
     void desktopChangeEndsTheCalibration();
     void desktopLookedAtEveryTick_data();
     void desktopLookedAtEveryTick();
+    void windowMovedUnseen();
     void pressBetweenMonitors();
     void normalModeOnUnevenDesktops_data();
     void normalModeOnUnevenDesktops();
@@ -202,6 +203,26 @@ void DesktopCalibrationTest::desktopLookedAtEveryTick()
     // A few polls of 200 ms.
     QTest::qWait(700);
     QCOMPARE(area->isVisible(), !ends);
+    area->calStop();
+}
+
+void DesktopCalibrationTest::windowMovedUnseen()
+{
+    CalibrationHarness harness(Product::pravex);
+    CalibrateArea *area = harness.area();
+    area->calStart();
+    QTRY_VERIFY(area->calibrationFrame().covered(area));
+    // Once the calibration has looked where the window went after it was shown.
+    QTest::qWait(50);
+    // A window manager moves the window and tells it nothing; the next polls see it.
+    TestSupport::moveWindowUnseen(area->windowHandle(), QPoint(40, 20));
+    const QPushButton *quit = area->findChild<QPushButton *>();
+    const qreal ratio = area->devicePixelRatioF();
+    // Quit's corner in frame pixels, where the layout puts it on 1024 x 768: (512 - 25, 384 + 19),
+    // to the logical pixel.
+    const auto off = [&] { return quit->pos() * ratio + area->calibrationFrame().windowOffset(area) - QPoint(487, 403); };
+    QTRY_VERIFY(qAbs(off().x()) <= ratio && qAbs(off().y()) <= ratio);
+    QCOMPARE(pixelOf(area, QPoint(1024, 384)), Blue);
     area->calStop();
 }
 

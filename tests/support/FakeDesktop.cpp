@@ -59,7 +59,8 @@ QList<QRect> fakeMonitors()
 
 QRect platformGeometry(const QWindow *window)
 {
-    return window->handle() ? window->handle()->geometry() : QRect();
+    return window->handle() ? window->handle()->geometry().translated(window->property("movedUnseen").toPoint())
+                            : QRect();
 }
 
 } // namespace
@@ -99,6 +100,11 @@ void changeMonitor(int index, const QRect &geometry)
 void changeMonitorUnseen(int index, const QRect &geometry)
 {
     static_cast<FakeMonitor *>(current->at(index))->rect = geometry;
+}
+
+void moveWindowUnseen(QWindow *window, const QPoint &by)
+{
+    window->setProperty("movedUnseen", window->property("movedUnseen").toPoint() + by);
 }
 
 } // namespace TestSupport

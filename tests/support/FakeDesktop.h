@@ -4,6 +4,8 @@
 #include <QList>
 #include <QRect>
 
+class QWindow;
+
 namespace TestSupport {
 
 // Replaces the desktop the test process sees by monitors of these device-pixel
@@ -18,6 +20,9 @@ void changeMonitor(int index, const QRect &geometry);
 // change in a way Qt's screens do not follow; only the calibration's own look
 // at the window system sees it.
 void changeMonitorUnseen(int index, const QRect &geometry);
+// Moves a window by this many device pixels without telling Qt, as a window
+// manager that moves a window and sends it nothing.
+void moveWindowUnseen(QWindow *window, const QPoint &by);
 
 } // namespace TestSupport
 
