@@ -218,9 +218,9 @@ void DesktopCalibrationTest::windowMovedUnseen()
     TestSupport::moveWindowUnseen(area->windowHandle(), QPoint(40, 20));
     const QPushButton *quit = area->findChild<QPushButton *>();
     const qreal ratio = area->devicePixelRatioF();
-    // Quit's corner in frame pixels, where the layout puts it on 1024 x 768: (512 - 25, 384 + 19),
-    // to the logical pixel.
-    const auto off = [&] { return quit->pos() * ratio + area->calibrationFrame().windowOffset(area) - QPoint(487, 403); };
+    const CalibrationFrame &frame = area->calibrationFrame();
+    // Quit's corner, where the layout puts it on 1024 x 768 (512 - 25, 384 + 19), to the logical pixel.
+    const auto off = [&] { return quit->pos() * ratio + frame.windowOffset(area) - QPoint(487, 403); };
     QTRY_VERIFY(qAbs(off().x()) <= ratio && qAbs(off().y()) <= ratio);
     QCOMPARE(pixelOf(area, QPoint(1024, 384)), Blue);
     area->calStop();
