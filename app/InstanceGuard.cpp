@@ -191,6 +191,7 @@ bool InstanceGuard::take()
     const QString program = QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath();
     QElapsedTimer waiting;
     waiting.start();
+    bool lookedAlone = false;
     for (;;) {
         if (runFile < 0)
             runFile = makeRunFile(folder, key, runFileName);
@@ -201,8 +202,15 @@ bool InstanceGuard::take()
             return false;
         }
         // A copy that is slow to start is waited for a few seconds at most.
-        if (!others.starting || runFile < 0 || waiting.elapsed() > 5000)
+        const bool alone = !others.starting;
+        if ((alone && lookedAlone) || runFile < 0 || waiting.elapsed() > 5000)
             break;
+        // One look at the folder has been seen to miss the file of a copy
+        // starting beside this one (under an emulator), so no copy starting
+        // is believed from two looks in a row.
+        lookedAlone = alone;
+        if (alone)
+            continue;
         // Of copies starting together the one with the earliest name goes
         // on; the others step back, keeping their names, until it runs.
         if (others.startingFirst) {
