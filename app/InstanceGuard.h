@@ -14,9 +14,9 @@
 // and the kernel drops it however the copy ends. A starting copy reads every
 // such file's locks: a running copy refuses it, and it goes on only once it
 // sees no other copy starting in two looks in a row (the later name steps
-// back), so two never both go on. A lock counts only when its holder runs this program: its memory
-// maps the program's file or, where only root may look at that, its command
-// line names it. Other programs' files, locks and segments so neither refuse
+// back), so two never both go on. A lock counts only when its holder runs
+// this program: its memory maps the program's file or, where only root may
+// look at that, its command line names it. Other programs' files, locks and segments so neither refuse
 // nor split a start, and delay it by a few seconds at most.
 class InstanceGuard
 {
